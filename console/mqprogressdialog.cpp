@@ -1,0 +1,31 @@
+#include "mqprogressdialog.h"
+
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QKeyEvent>
+
+MQProgressDialog::MQProgressDialog(const QString &labelText, QWidget *parent)
+    : QProgressDialog(labelText, QString(), 0, 0, parent, Qt::WindowFlags())
+{
+    setWindowTitle(QStringLiteral("Please Wait"));
+    setModal(true);
+    // The text is measured as one line, line feeds and all; when shown, the
+    // dialog grows to at least its size hint.
+    const QFontMetrics metrics(font());
+    resize(metrics.horizontalAdvance(labelText) + 100, metrics.height());
+}
+
+// Closing the dialog would not stop the worker, only hide that it still runs.
+void MQProgressDialog::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+}
+
+void MQProgressDialog::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QProgressDialog::keyPressEvent(event);
+}

@@ -1,0 +1,237 @@
+#include "updater.h"
+
+#include "checkversionthread.h"
+#include "detectstate.h"
+#include "mqprogressdialog.h"
+#include "qd_api.h"
+#include "restorethread.h"
+#include "targetfirmware.h"
+#include "updateversionthread.h"
+
+#include <QBoxLayout>
+#include <QColor>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTextCursor>
+#include <QTextEdit>
+
+Updater::Updater(QWidget *parent)
+    : QWidget(parent, Qt::WindowFlags())
+{
+    logView = new QTextEdit;
+    logView->setObjectName(QStringLiteral("logView"));
+    logView->setReadOnly(true);
+
+    checkButton = new QPushButton(QStringLiteral("  Check Versions  "));
+    checkButton->setObjectName(QStringLiteral("checkButton"));
+    updateButton = new QPushButton(QStringLiteral("  Update  "));
+    updateButton->setObjectName(QStringLiteral("updateButton"));
+    restoreButton = new QPushButton(QStringLiteral("  Restore  "));
+    restoreButton->setObjectName(QStringLiteral("restoreButton"));
+    updateButton->setEnabled(false);
+    restoreButton->setEnabled(false);
+
+    auto *layout = new QBoxLayout(QBoxLayout::LeftToRight);
+    setLayout(layout);
+    auto *logBox = new QBoxLayout(QBoxLayout::TopToBottom);
+    logBox->addWidget(logView);
+    auto *buttonBox = new QBoxLayout(QBoxLayout::TopToBottom);
+    buttonBox->addWidget(checkButton);
+    buttonBox->addWidget(updateButton);
+    buttonBox->addWidget(restoreButton);
+    buttonBox->addStretch(0); // keeps the buttons at the top
+    layout->addLayout(logBox);
+    layout->addLayout(buttonBox);
+
+    connect(checkButton, &QPushButton::clicked, this, &Updater::checkVersions);
+    connect(updateButton, &QPushButton::clicked, this, &Updater::updateDevice);
+    connect(restoreButton, &QPushButton::clicked, this, &Updater::restoreDevice);
+
+    // The library may hand back no version text; show the line without one.
+    const char *apiVersion = qdGetAPIVersion();
+    addLine(QStringLiteral("QD740N firmware updater"));
+    addLine(QString::asprintf("QD API version %s", apiVersion ? apiVersion : ""));
+    addLine(QString::asprintf("Update to firmware version %d.%d.%d", kTargetBootVersion,
+                              kTargetRunVersion, kTargetFpgaVersion));
+    addLine(QString());
+    addLine(QStringLiteral("Ensure the QD740N is fully connected to the PC."));
+    addColouredLine(QStringLiteral("Do NOT disconnect the QD740N at any time during the update."),
+                    Qt::red);
+    addLine(QStringLiteral(
+        "Disconnecting the QD740N during an update will leave your device in an unoperable state."));
+}
+
+void Updater::addLine(const QString &s)
+{
+    logView->append(s);
+}
+
+void Updater::addStatusLine(const QString &s, bool success)
+{
+    QColor green;
+    green.setRgb(34, 177, 76, 255);
+    addColouredLine(s, success ? green : QColor(Qt::red));
+}
+
+// The colour applies to the appended paragraph only.
+void Updater::addColouredLine(const QString &s, const QColor &colour)
+{
+    const QColor previous = logView->textColor();
+    logView->setTextColor(colour);
+    logView->append(s);
+    logView->setTextColor(previous);
+}
+
+void Updater::replaceLastLine(const QString &s)
+{
+    QTextCursor cursor = logView->textCursor();
+    cursor.movePosition(QTextCursor::End, QTextCursor::MoveAnchor, 1);
+    cursor.deletePreviousChar();
+    cursor.select(QTextCursor::LineUnderCursor);
+    if (cursor.selectedText() == QLatin1String("\n")) {
+        cursor.removeSelectedText();
+        cursor.deletePreviousChar();
+        cursor.select(QTextCursor::LineUnderCursor);
+    }
+    cursor.removeSelectedText();
+    cursor.deletePreviousChar();
+    logView->append(s);
+}
+
+// Starts the worker and waits for it without spinning: the local event loop
+// sleeps until an event arrives, so the worker's lines and the repaints are
+// handled as they come and the wait ends as soon as the worker has finished.
+void Updater::runWorkerBlocking(QThread &worker)
+{
+    workerRunning = true;
+    QEventLoop loop;
+    connect(&worker, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    worker.start(QThread::InheritPriority);
+    loop.exec();
+    // finished() is emitted just before the thread counts as finished.
+    worker.wait();
+    // Lines the worker said last may still be queued; they belong before the
+    // flow's own conclusion.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    workerRunning = false;
+}
+
+void Updater::checkVersions()
+{
+    if (workerRunning)
+        return;
+    addLine(QString());
+    addLine(QStringLiteral("Checking Firmware Versions..."));
+    addLine(QString());
+    checkButton->setEnabled(false);
+
+    MQProgressDialog dialog(
+        QStringLiteral("Checking QD740N firmware version\nEstimated 30 seconds\nPlease Wait"));
+    dialog.show();
+    CheckVersionThread worker;
+    connect(&worker, &CheckVersionThread::updateText, this, &Updater::addLine);
+    runWorkerBlocking(worker);
+    status = worker.status;
+
+    switch (status.state) {
+    case NotDetected:
+        addLine(QStringLiteral("Failed to detect device."));
+        addLine(QStringLiteral(
+            "Cycle the power on the QD740N, restart the firmware updater,  and try again."));
+        addLine(QStringLiteral("If you continue to receive this message, contact Marquell."));
+        return;
+    case Bootstrapped:
+    case BootLoader:
+        addLine(QStringLiteral("Attempting to bootstrap QD740N firmware."));
+        addLine(QString::asprintf("Found serial %d", status.serial));
+        addLine(QStringLiteral("Firmware can now be restored."));
+        addLine(QStringLiteral("Press Restore to continue."));
+        restoreButton->setEnabled(true);
+        return;
+    default:
+        break;
+    }
+
+    addLine(QString::asprintf("Found Serial %d, with firmware %d.%d.%d", status.serial,
+                              status.bootVersion, status.runVersion, status.fpgaVersion));
+    // Each component against its own target number, never the version as a whole.
+    if (status.bootVersion > kTargetBootVersion || status.runVersion > kTargetRunVersion
+        || status.fpgaVersion > kTargetFpgaVersion) {
+        const QMessageBox::StandardButton answer = QMessageBox::question(this,
+            QStringLiteral("Warning"),
+            QStringLiteral("Your QD740N appears to have a newer firmware version.\n"
+                           "Installing this will overwrite your firmware with an older version.\n"
+                           "Are you sure you wish to continue?"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+        if (answer != QMessageBox::Yes) {
+            addLine(QStringLiteral("Cancelling operation."));
+            return;
+        }
+        updateButton->setEnabled(true);
+        addLine(QStringLiteral("Firmware can now be updated."));
+        addLine(QStringLiteral("Press Update to continue."));
+    } else if (status.bootVersion < kTargetBootVersion || status.runVersion < kTargetRunVersion
+               || status.fpgaVersion < kTargetFpgaVersion) {
+        addLine(QStringLiteral("Firmware requires update."));
+        addLine(QStringLiteral("Press Update to continue."));
+        updateButton->setEnabled(true);
+    } else {
+        addLine(QStringLiteral("Firmware does not require update."));
+    }
+}
+
+void Updater::updateDevice()
+{
+    if (workerRunning)
+        return;
+    addLine(QString());
+    addLine(QStringLiteral("Updating Firmware"));
+    addLine(QString());
+
+    MQProgressDialog dialog(QStringLiteral("Updating Device\nDO NOT UNPLUG THE DEVICE\n"
+                                           "This process can take several minutes\nPlease Wait..."));
+    dialog.show();
+    UpdateVersionThread worker;
+    worker.status = status;
+    connect(&worker, &UpdateVersionThread::addLine, this, &Updater::addLine);
+    connect(&worker, &UpdateVersionThread::replaceLastLine, this, &Updater::replaceLastLine);
+    runWorkerBlocking(worker);
+
+    addVerdict(worker.succeeded);
+    setEnabled(false);
+}
+
+void Updater::restoreDevice()
+{
+    if (workerRunning)
+        return;
+    addLine(QString());
+    addLine(QStringLiteral("Restoring Device"));
+    addLine(QString());
+
+    MQProgressDialog dialog(QStringLiteral(
+        "Performing Device Restore\nDO NOT UNPLUG DEVICE\nEstimated 6 minutes\nPlease Wait..."));
+    dialog.show();
+    RestoreThread worker;
+    worker.status = status;
+    connect(&worker, &RestoreThread::addLine, this, &Updater::addLine);
+    runWorkerBlocking(worker);
+
+    addVerdict(worker.succeeded);
+    setEnabled(false);
+}
+
+void Updater::addVerdict(bool succeeded)
+{
+    if (succeeded) {
+        addStatusLine(QStringLiteral("Firmware updated successfully."), true);
+        addLine(QStringLiteral("You may now close the software."));
+        return;
+    }
+    addStatusLine(QStringLiteral("Firmware updated unsuccessfully."), false);
+    addLine(QStringLiteral("Check device connections and re-run the software."));
+    addLine(QStringLiteral("If problem persists, contact Marquell."));
+    addLine(QStringLiteral("You may now close the software."));
+}

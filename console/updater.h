@@ -1,0 +1,45 @@
+// The operator console: a read-only log on the left, the Check Versions,
+// Update and Restore buttons on the right. It writes the banner, offers the
+// line slots the workers report through, keeps the last probe result and runs
+// the three operator flows.
+#pragma once
+
+#include "devicestatus.h"
+
+#include <QWidget>
+
+class QColor;
+class QPushButton;
+class QTextEdit;
+class QThread;
+
+class Updater : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Updater(QWidget *parent);
+
+    // True while a flow waits for its worker; the window must not close then.
+    bool isWorkerRunning() const { return workerRunning; }
+
+private slots:
+    void addLine(const QString &s);
+    void addStatusLine(const QString &s, bool success);
+    void replaceLastLine(const QString &s);
+    void checkVersions();
+    void updateDevice();
+    void restoreDevice();
+
+private:
+    void addColouredLine(const QString &s, const QColor &colour);
+    void runWorkerBlocking(QThread &worker);
+    void addVerdict(bool succeeded);
+
+    DeviceStatus status;
+    QTextEdit *logView;
+    QPushButton *checkButton;
+    QPushButton *updateButton;
+    QPushButton *restoreButton;
+    bool workerRunning = false;
+};

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts the updater on the simulated
+# device. The device lives in build/device.json, so what one run writes to it
+# is still there at the next run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build
+
+device=${QD740N_SIM_DEVICE:-$PWD/build/device.json}
+if [ ! -e "$device" ]; then
+    cat >"$device" <<'JSON'
+{
+    "attached": true,
+    "serial": 740001,
+    "boot": 4,
+    "run": 4,
+    "fpga": 6,
+    "timeScale": 0.02
+}
+JSON
+fi
+echo "Simulated device: $device"
+cd build/bin
+QD740N_SIM_DEVICE=$device exec ./qd740n-updater "$@"

@@ -1,0 +1,536 @@
+#include "simdevice.h"
+
+#include "qd_api.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QMutexLocker>
+#include <QSaveFile>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+// Real durations of the device's calls, in seconds; the simulator takes each
+// of them times the device's timeScale.
+constexpr double openSeconds = 0.5;
+constexpr double openBySerialSeconds = 2.0;
+constexpr double bootstrapSeconds = 20.0;
+constexpr double sectorClearSeconds = 1.0;
+constexpr double sectorWriteSeconds = 9.0;
+constexpr double fpgaClearSeconds = 30.0;
+constexpr double fpgaWriteSeconds = 330.0;
+
+constexpr int deviceType = 740;
+
+const char *const regionFields[3] = { "boot", "run", "fpga" };
+
+QString devicePath()
+{
+    return qEnvironmentVariable("QD740N_SIM_DEVICE");
+}
+
+double secondsFor(const char *name)
+{
+    const QByteArray n(name);
+    if (n.endsWith("FPGAProgram"))
+        return n.contains("Clear") ? fpgaClearSeconds : fpgaWriteSeconds;
+    return n.contains("Clear") ? sectorClearSeconds : sectorWriteSeconds;
+}
+
+} // namespace
+
+SimDevice &SimDevice::instance()
+{
+    static SimDevice device;
+    return device;
+}
+
+// ---- loading and saving the device file ----
+
+void SimDevice::warn(const QString &path, const QString &problem)
+{
+    std::fprintf(stderr, "qd_api simulator: device file %s: %s\n", qPrintable(path),
+                 qPrintable(problem));
+    std::fflush(stderr);
+}
+
+void SimDevice::forgetPassingState()
+{
+    handles.clear();
+    enteredBootLoader = false;
+}
+
+// Called at every open: the file is the one source of truth for the device,
+// so an edit made between two opens (an unplug, a replug) is seen here.
+void SimDevice::reload()
+{
+    const QString path = devicePath();
+    if (!loadedOnce || path != loadedPath) {
+        forgetPassingState();
+        loadedPath = path;
+        loadedOnce = true;
+        state = Lasting();
+    }
+    if (path.isEmpty()) {
+        fileUsable = false;
+        return; // the built-in device lives in memory only
+    }
+
+    fileUsable = false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        warn(path, file.errorString());
+        state.attached = false;
+        forgetPassingState();
+        return;
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    if (error.error != QJsonParseError::NoError) {
+        warn(path, QStringLiteral("not valid JSON: %1 at offset %2")
+                           .arg(error.errorString())
+                           .arg(error.offset));
+        state.attached = false;
+        forgetPassingState();
+        return;
+    }
+    if (!document.isObject()) {
+        warn(path, QStringLiteral("not a JSON object"));
+        state.attached = false;
+        forgetPassingState();
+        return;
+    }
+    fileUsable = true;
+    fileObject = document.object();
+    parse(fileObject);
+    if (!state.attached)
+        forgetPassingState();
+}
+
+void SimDevice::parse(const QJsonObject &object)
+{
+    Lasting fresh;
+    auto integer = [this](const QJsonValue &value, const char *field, int fallback) {
+        const double d = value.toDouble();
+        if (!value.isDouble() || d != std::floor(d) || d < -2147483648.0 || d > 2147483647.0) {
+            warn(loadedPath, QStringLiteral("field %1 is not an integer, using %2")
+                                     .arg(QLatin1String(field))
+                                     .arg(fallback));
+            return fallback;
+        }
+        return int(d);
+    };
+
+    if (object.contains("attached")) {
+        if (object.value("attached").isBool())
+            fresh.attached = object.value("attached").toBool();
+        else
+            warn(loadedPath, QStringLiteral("field attached is not a boolean"));
+    }
+    if (object.contains("serial"))
+        fresh.serial = integer(object.value("serial"), "serial", fresh.serial);
+    for (int region = 0; region < 3; ++region) {
+        const char *field = regionFields[region];
+        if (!object.contains(field))
+            continue;
+        const QJsonValue value = object.value(field);
+        if (value.isNull())
+            fresh.regions[region].reset();
+        else
+            fresh.regions[region] = integer(value, field, *fresh.regions[region]);
+    }
+    if (object.contains("bootLoader"))
+        fresh.bootLoader = object.value("bootLoader").toBool(false);
+    if (object.contains("timeScale")) {
+        const double scale = object.value("timeScale").toDouble(-1.0);
+        if (scale >= 0.0 && std::isfinite(scale))
+            fresh.timeScale = scale;
+        else
+            warn(loadedPath, QStringLiteral("field timeScale is not a number of 0 or more"));
+    }
+    const QJsonObject fail = object.value("fail").toObject();
+    for (auto it = fail.begin(); it != fail.end(); ++it) {
+        const int status = integer(it.value(), "fail", 1);
+        if (status != 0)
+            fresh.fail.insert(it.key(), status);
+    }
+    fresh.unplugDuring = object.value("unplugDuring").toString();
+    state = fresh;
+}
+
+// Writes the lasting state back after every change, atomically, keeping the
+// fields the simulator does not use.
+void SimDevice::save()
+{
+    if (!fileUsable || loadedPath.isEmpty())
+        return;
+    fileObject.insert("attached", state.attached);
+    fileObject.insert("serial", state.serial);
+    for (int region = 0; region < 3; ++region) {
+        const auto &version = state.regions[region];
+        fileObject.insert(regionFields[region], version ? QJsonValue(*version) : QJsonValue());
+    }
+    fileObject.insert("bootLoader", state.bootLoader);
+    if (state.unplugDuring.isEmpty())
+        fileObject.remove("unplugDuring");
+
+    QSaveFile file(loadedPath);
+    if (!file.open(QIODevice::WriteOnly)
+        || file.write(QJsonDocument(fileObject).toJson(QJsonDocument::Indented)) < 0
+        || !file.commit())
+        warn(loadedPath, QStringLiteral("cannot be written: %1").arg(file.errorString()));
+}
+
+// ---- conditions of the device ----
+
+bool SimDevice::allRegionsValid() const
+{
+    return regionValid(SimImage::Boot) && regionValid(SimImage::Run)
+        && regionValid(SimImage::Fpga);
+}
+
+// A device with a valid boot region waits in its boot loader when it is held
+// there, was put there by this process, or has no complete firmware to run.
+bool SimDevice::inBootLoader() const
+{
+    return state.bootLoader || enteredBootLoader || !regionValid(SimImage::Run)
+        || !regionValid(SimImage::Fpga);
+}
+
+bool SimDevice::usable(int handle, HandleKind kind) const
+{
+    const auto it = handles.find(handle);
+    return state.attached && it != handles.end() && it->second == kind;
+}
+
+int SimDevice::openHandle(HandleKind kind, int *handle)
+{
+    const int opened = nextHandle++;
+    handles[opened] = kind;
+    if (handle)
+        *handle = opened;
+    return qdInitSuccess;
+}
+
+int SimDevice::injected(const char *name) const
+{
+    return state.fail.value(QLatin1String(name), 0);
+}
+
+bool SimDevice::unplugsDuring(const char *name) const
+{
+    return state.attached && state.unplugDuring == QLatin1String(name);
+}
+
+// The device is pulled out: the region being written is left erased, every
+// handle dies, and the file says it is no longer attached. The unplug happens
+// once; a replugged device does not unplug again.
+void SimDevice::unplug(std::optional<SimImage::Region> erasing)
+{
+    if (erasing)
+        state.regions[*erasing].reset();
+    state.attached = false;
+    state.unplugDuring.clear();
+    forgetPassingState();
+    save();
+}
+
+void SimDevice::spend(double seconds, double *progress, double from, double to) const
+{
+    using namespace std::chrono;
+    const double total = seconds * state.timeScale;
+    if (total > 0.0) {
+        const auto start = steady_clock::now();
+        const auto end = start + duration_cast<steady_clock::duration>(duration<double>(total));
+        for (auto now = start; now < end; now = steady_clock::now()) {
+            if (progress)
+                *progress = from + (to - from) * duration<double>(now - start).count() / total;
+            std::this_thread::sleep_for(std::min<steady_clock::duration>(milliseconds(20), end - now));
+        }
+    }
+    if (progress)
+        *progress = to;
+}
+
+// ---- the trace ----
+
+QString SimDevice::quoted(const char *text)
+{
+    if (!text)
+        return QStringLiteral("null");
+    QString s = QString::fromLocal8Bit(text);
+    s.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    s.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return QLatin1Char('"') + s + QLatin1Char('"');
+}
+
+void SimDevice::trace(const QString &line)
+{
+    const QString path = qEnvironmentVariable("QD740N_SIM_TRACE");
+    if (path.isEmpty())
+        return;
+    static QMutex traceMutex;
+    QMutexLocker locker(&traceMutex);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+        file.write((line + QLatin1Char('\n')).toUtf8());
+}
+
+int SimDevice::done(const QString &call, int status)
+{
+    trace(call + QStringLiteral(" -> ") + QString::number(status));
+    return status;
+}
+
+// ---- the calls ----
+
+const char *SimDevice::apiVersion()
+{
+    // Read on its own, without the device lock: the GUI thread asks for the
+    // version while a worker may be in a long call.
+    const char *fallback = "1.0.0 (simulated)";
+    std::optional<std::string> text = std::string(fallback);
+    const QString path = devicePath();
+    if (!path.isEmpty()) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            const QJsonObject object = QJsonDocument::fromJson(file.readAll()).object();
+            const QJsonValue value = object.value("apiVersion");
+            if (value.isNull())
+                text.reset(); // lets a test see the library hand back no text at all
+            else if (value.isString())
+                text = value.toString().toStdString();
+        }
+    }
+    QMutexLocker locker(&versionMutex);
+    const char *result = text ? versionTexts.insert(*text).first->c_str() : nullptr;
+    locker.unlock();
+    trace(QStringLiteral("qdGetAPIVersion() -> ") + quoted(result));
+    return result;
+}
+
+int SimDevice::openDevice(int *handle)
+{
+    QMutexLocker locker(&mutex);
+    const QString call = QStringLiteral("qdOpenDevice()");
+    reload();
+    if (const int status = injected("qdOpenDevice"))
+        return done(call, status);
+    if (unplugsDuring("qdOpenDevice")) {
+        spend(openSeconds / 2, nullptr);
+        unplug(std::nullopt);
+        return done(call, qdInitNoDevice);
+    }
+    if (!state.attached || !regionValid(SimImage::Boot) || inBootLoader())
+        return done(call, qdInitNoDevice);
+    spend(openSeconds, nullptr);
+    return done(call, openHandle(HandleKind::Normal, handle));
+}
+
+int SimDevice::getFirmwareVersion(int handle, int *bootVersion, int *runVersion, int *fpgaVersion)
+{
+    QMutexLocker locker(&mutex);
+    const QString call = QStringLiteral("qdGetFirmwareVersion(%1)").arg(handle);
+    if (const int status = injected("qdGetFirmwareVersion"))
+        return done(call, status);
+    if (!usable(handle, HandleKind::Normal) || !allRegionsValid())
+        return done(call, qdInitBadHandle);
+    if (bootVersion)
+        *bootVersion = *state.regions[SimImage::Boot];
+    if (runVersion)
+        *runVersion = *state.regions[SimImage::Run];
+    if (fpgaVersion)
+        *fpgaVersion = *state.regions[SimImage::Fpga];
+    return done(call, qdInitSuccess);
+}
+
+int SimDevice::getDeviceInfo(int handle, int *type, int *serial)
+{
+    QMutexLocker locker(&mutex);
+    const QString call = QStringLiteral("qdGetDeviceInfo(%1)").arg(handle);
+    if (const int status = injected("qdGetDeviceInfo"))
+        return done(call, status);
+    if (!usable(handle, HandleKind::Normal))
+        return done(call, qdInitBadHandle);
+    if (type)
+        *type = deviceType;
+    if (serial)
+        *serial = state.serial;
+    return done(call, qdInitSuccess);
+}
+
+int SimDevice::closeDevice(int handle)
+{
+    QMutexLocker locker(&mutex);
+    const QString call = QStringLiteral("qdCloseDevice(%1)").arg(handle);
+    if (const int status = injected("qdCloseDevice"))
+        return done(call, status);
+    if (!usable(handle, HandleKind::Normal))
+        return done(call, qdInitBadHandle);
+    handles.erase(handle);
+    return done(call, qdInitSuccess);
+}
+
+int SimDevice::bootOpenDevice(int *handle)
+{
+    QMutexLocker locker(&mutex);
+    const QString call = QStringLiteral("qdBootOpenDevice()");
+    reload();
+    if (const int status = injected("qdBootOpenDevice"))
+        return done(call, status);
+    if (unplugsDuring("qdBootOpenDevice")) {
+        spend(openSeconds / 2, nullptr);
+        unplug(std::nullopt);
+        return done(call, qdInitNoDevice);
+    }
+    if (!state.attached || !regionValid(SimImage::Boot) || !inBootLoader())
+        return done(call, qdInitNoDevice);
+    spend(openSeconds, nullptr);
+    return done(call, openHandle(HandleKind::Boot, handle));
+}
+
+int SimDevice::bootOpenDeviceBySerial(int *handle, int serial)
+{
+    QMutexLocker locker(&mutex);
+    const QString call = QStringLiteral("qdBootOpenDeviceBySerial(%1)").arg(serial);
+    reload();
+    if (const int status = injected("qdBootOpenDeviceBySerial"))
+        return done(call, status);
+    if (unplugsDuring("qdBootOpenDeviceBySerial")) {
+        spend(openBySerialSeconds / 2, nullptr);
+        unplug(std::nullopt);
+        return done(call, qdInitNoDevice);
+    }
+    if (!state.attached || !regionValid(SimImage::Boot) || serial != state.serial)
+        return done(call, qdInitNoDevice);
+    if (!inBootLoader()) {
+        // A running device restarts into its boot loader; its normal handles die.
+        forgetPassingState();
+        enteredBootLoader = true;
+    }
+    spend(openBySerialSeconds, nullptr);
+    return done(call, openHandle(HandleKind::Boot, handle));
+}
+
+int SimDevice::openBootstrapDevice(int *handle, const char *path)
+{
+    QMutexLocker locker(&mutex);
+    const QString call = QStringLiteral("qdOpenBootstrapDevice(%1)").arg(quoted(path));
+    reload();
+    if (const int status = injected("qdOpenBootstrapDevice"))
+        return done(call, status);
+    if (unplugsDuring("qdOpenBootstrapDevice")) {
+        spend(bootstrapSeconds / 2, nullptr);
+        unplug(std::nullopt);
+        return done(call, qdInitNoDevice);
+    }
+    // Only a device without a boot region comes up as a bare device that
+    // can be bootstrapped.
+    if (!state.attached || regionValid(SimImage::Boot))
+        return done(call, qdInitNoDevice);
+    if (!path || SimImage::checkFile(QFile::decodeName(path), SimImage::Boot).problem
+            != SimImage::NoProblem)
+        return done(call, qdInitBadImage);
+    spend(bootstrapSeconds, nullptr);
+    enteredBootLoader = true;
+    return done(call, openHandle(HandleKind::Boot, handle));
+}
+
+int SimDevice::bootGetSerial(const char *name, int handle, int *serial)
+{
+    QMutexLocker locker(&mutex);
+    const QString call = QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(handle);
+    if (const int status = injected(name))
+        return done(call, status);
+    if (!usable(handle, HandleKind::Boot))
+        return done(call, qdInitBadHandle);
+    if (serial)
+        *serial = state.serial;
+    return done(call, qdInitSuccess);
+}
+
+int SimDevice::bootCloseDevice(int handle)
+{
+    QMutexLocker locker(&mutex);
+    const QString call = QStringLiteral("qdBootCloseDevice(%1)").arg(handle);
+    if (const int status = injected("qdBootCloseDevice"))
+        return done(call, status);
+    if (!usable(handle, HandleKind::Boot))
+        return done(call, qdInitBadHandle);
+    handles.erase(handle);
+    if (allRegionsValid()) {
+        // Complete firmware: the device restarts and runs it.
+        forgetPassingState();
+        if (state.bootLoader) {
+            state.bootLoader = false;
+            save();
+        }
+    }
+    return done(call, qdInitSuccess);
+}
+
+int SimDevice::bootClear(const char *name, SimImage::Region region, int handle, double *progress)
+{
+    QMutexLocker locker(&mutex);
+    const QString call = QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(handle);
+    if (const int status = injected(name))
+        return done(call, status);
+    if (!usable(handle, HandleKind::Boot))
+        return done(call, qdInitBadHandle);
+    const double seconds = secondsFor(name);
+    if (unplugsDuring(name)) {
+        spend(seconds / 2, progress, 0.0, 0.5);
+        unplug(region);
+        return done(call, qdInitNoDevice);
+    }
+    spend(seconds, progress);
+    state.regions[region].reset();
+    save();
+    return done(call, qdInitSuccess);
+}
+
+int SimDevice::bootWrite(const char *name, SimImage::Region region, int handle, const char *path,
+                         const QString &lastArgument, int serial, double *progress)
+{
+    QMutexLocker locker(&mutex);
+    QString call = QStringLiteral("%1(%2, %3").arg(QLatin1String(name)).arg(handle).arg(quoted(path));
+    if (!lastArgument.isEmpty())
+        call += QStringLiteral(", ") + lastArgument;
+    call += QLatin1Char(')');
+    if (!usable(handle, HandleKind::Boot))
+        return done(call, injected(name) ? injected(name) : int(qdInitBadHandle));
+
+    // A write starts by erasing its region; whatever stops it leaves the region erased.
+    const bool wasValid = regionValid(region);
+    state.regions[region].reset();
+    if (const int status = injected(name)) {
+        if (wasValid)
+            save();
+        return done(call, status);
+    }
+    const double seconds = secondsFor(name);
+    if (unplugsDuring(name)) {
+        spend(seconds / 2, progress, 0.0, 0.5);
+        unplug(region);
+        return done(call, qdInitNoDevice);
+    }
+    const SimImage::Check image = path
+        ? SimImage::checkFile(QFile::decodeName(path), region)
+        : SimImage::Check { SimImage::Missing, 0, QStringLiteral("no path") };
+    if (image.problem != SimImage::NoProblem) {
+        if (wasValid)
+            save();
+        return done(call, qdInitBadImage);
+    }
+    spend(seconds, progress);
+    state.regions[region] = image.version;
+    if (region == SimImage::Boot)
+        state.serial = serial;
+    save();
+    return done(call, qdInitSuccess);
+}

@@ -1,0 +1,88 @@
+// One simulated QD740N behind the qd_api functions. Its lasting state (what
+// a real device keeps in flash, and whether it is plugged in) comes from the
+// JSON device file named by QD740N_SIM_DEVICE, or from a built-in default
+// device when that is unset; its passing state (open handles, a boot loader
+// entered by an open or by bootstrapping) lives only in this process.
+#pragma once
+
+#include "simimage.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QMutex>
+#include <QString>
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+class SimDevice
+{
+public:
+    static SimDevice &instance();
+
+    const char *apiVersion();
+    int openDevice(int *handle);
+    int getFirmwareVersion(int handle, int *bootVersion, int *runVersion, int *fpgaVersion);
+    int getDeviceInfo(int handle, int *type, int *serial);
+    int closeDevice(int handle);
+    int bootOpenDevice(int *handle);
+    int bootOpenDeviceBySerial(int *handle, int serial);
+    int openBootstrapDevice(int *handle, const char *path);
+    int bootGetSerial(const char *name, int handle, int *serial);
+    int bootCloseDevice(int handle);
+    int bootClear(const char *name, SimImage::Region region, int handle, double *progress);
+    int bootWrite(const char *name, SimImage::Region region, int handle, const char *path,
+                  const QString &lastArgument, int serial, double *progress);
+
+private:
+    enum class HandleKind { Normal, Boot };
+
+    struct Lasting
+    {
+        bool attached = true;
+        int serial = 740001;
+        std::optional<int> regions[3] = { 4, 4, 6 };
+        bool bootLoader = false;
+        double timeScale = 0.02;
+        QHash<QString, int> fail;
+        QString unplugDuring;
+    };
+
+    SimDevice() = default;
+
+    void reload();
+    void parse(const QJsonObject &object);
+    void save();
+    void forgetPassingState();
+    void unplug(std::optional<SimImage::Region> erasing);
+
+    bool regionValid(SimImage::Region region) const { return state.regions[region].has_value(); }
+    bool allRegionsValid() const;
+    bool inBootLoader() const;
+    bool usable(int handle, HandleKind kind) const;
+    int openHandle(HandleKind kind, int *handle);
+    int injected(const char *name) const;
+    bool unplugsDuring(const char *name) const;
+    void spend(double seconds, double *progress, double from = 0.0, double to = 1.0) const;
+
+    int done(const QString &call, int status);
+    static void trace(const QString &line);
+    static QString quoted(const char *text);
+    static void warn(const QString &path, const QString &problem);
+
+    QMutex mutex;
+    Lasting state;
+    QString loadedPath;
+    bool loadedOnce = false;
+    bool fileUsable = false; // false: the file could not be read or parsed, never overwrite it
+    QJsonObject fileObject; // the file as last read, so unknown fields survive a save
+
+    std::map<int, HandleKind> handles;
+    int nextHandle = 1;
+    bool enteredBootLoader = false;
+
+    QMutex versionMutex;
+    std::set<std::string> versionTexts; // returned pointers must stay valid
+};
