@@ -1,0 +1,92 @@
+#include "simdevicefile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+
+SimDeviceFile::SimDeviceFile(const QJsonObject &device)
+    : previousDir(QDir::currentPath())
+    , previousDevice(qgetenv("QD740N_SIM_DEVICE"))
+    , previousTrace(qgetenv("QD740N_SIM_TRACE"))
+{
+    QDir(dir()).mkpath(QStringLiteral("firmware"));
+    const QDir source(QStringLiteral(QD740N_FIRMWARE_DIR));
+    for (const QString &name : source.entryList(QDir::Files))
+        QFile::copy(source.filePath(name), firmwarePath(name));
+    write(device);
+    qputenv("QD740N_SIM_DEVICE", QFile::encodeName(devicePath()));
+    qputenv("QD740N_SIM_TRACE", QFile::encodeName(tracePath()));
+    QDir::setCurrent(dir());
+}
+
+SimDeviceFile::~SimDeviceFile()
+{
+    QDir::setCurrent(previousDir);
+    qputenv("QD740N_SIM_DEVICE", previousDevice);
+    qputenv("QD740N_SIM_TRACE", previousTrace);
+}
+
+QJsonObject SimDeviceFile::defaultDevice()
+{
+    return QJsonObject { { "attached", true }, { "serial", 740001 }, { "boot", 4 },
+                         { "run", 4 },         { "fpga", 6 },        { "timeScale", 0 } };
+}
+
+QString SimDeviceFile::devicePath() const
+{
+    return tempDir.filePath(QStringLiteral("device.json"));
+}
+
+QString SimDeviceFile::tracePath() const
+{
+    return tempDir.filePath(QStringLiteral("trace.txt"));
+}
+
+QString SimDeviceFile::firmwarePath(const QString &fileName) const
+{
+    return tempDir.filePath(QStringLiteral("firmware/") + fileName);
+}
+
+QJsonObject SimDeviceFile::read() const
+{
+    QFile file(devicePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+void SimDeviceFile::write(const QJsonObject &device)
+{
+    QFile file(devicePath());
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(QJsonDocument(device).toJson());
+}
+
+void SimDeviceFile::update(const QJsonObject &fields)
+{
+    QJsonObject device = read();
+    for (auto it = fields.begin(); it != fields.end(); ++it)
+        device.insert(it.key(), it.value());
+    write(device);
+}
+
+QStringList SimDeviceFile::trace() const
+{
+    QFile file(tracePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QStringList SimDeviceFile::traceNames() const
+{
+    QStringList names;
+    for (const QString &line : trace())
+        names << line.section(QLatin1Char('('), 0, 0);
+    return names;
+}
+
+void SimDeviceFile::clearTrace()
+{
+    QFile::remove(tracePath());
+}
