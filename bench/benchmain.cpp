@@ -1,0 +1,280 @@
+// The updater's performance report. One run measures, side by side:
+//  - start-up: process start to the main window's first paint, against a bare
+//    QMainWindow program, and the peak resident memory after start-up;
+//  - responsiveness: lateness of a 16 ms GUI timer during a long FPGA write;
+//  - CPU: the GUI thread's CPU time while a flow waits for its worker,
+//    against a literal processEvents spin;
+//  - overhead: the wall time of a whole update flow minus the time the
+//    simulated library spends in its calls.
+// With --markdown it prints the table as Markdown.
+#include "mainwindow.h"
+
+#include "checkversionthread.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+double threadCpuSeconds()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, size_t(p * double(values.size())));
+    return values[index];
+}
+
+void useDevice(const QString &path, const QJsonObject &device)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(QJsonDocument(device).toJson());
+    qputenv("QD740N_SIM_DEVICE", QFile::encodeName(path));
+}
+
+QJsonObject device(QJsonValue boot, int run, int fpga, double timeScale)
+{
+    return QJsonObject { { "attached", true }, { "serial", 740001 }, { "boot", boot },
+                         { "run", run },       { "fpga", fpga },     { "timeScale", timeScale } };
+}
+
+QPushButton *button(MainWindow &window, const char *name)
+{
+    return window.findChild<QPushButton *>(QLatin1String(name));
+}
+
+// ---- start-up ----
+
+struct Startup
+{
+    double firstPaintMs = 0.0;
+    double peakMiB = 0.0;
+};
+
+Startup startup(const QString &program, const QString &devicePath)
+{
+    std::vector<double> paints;
+    std::vector<double> peaks;
+    for (int run = 0; run < 7; ++run) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QD740N_SIM_DEVICE"), devicePath);
+        process.setProcessEnvironment(env);
+        QElapsedTimer clock;
+        clock.start();
+        process.start(program, {});
+        double painted = -1.0;
+        QByteArray output;
+        while (process.state() != QProcess::NotRunning || process.bytesAvailable()) {
+            process.waitForReadyRead(5000);
+            output += process.readAllStandardOutput();
+            if (painted < 0.0 && output.contains("painted\n"))
+                painted = double(clock.nsecsElapsed()) / 1e6;
+            if (process.state() == QProcess::NotRunning && !process.bytesAvailable())
+                break;
+        }
+        process.waitForFinished(5000);
+        output += process.readAllStandardOutput();
+        const int at = output.indexOf("peak ");
+        if (painted < 0.0 || at < 0) {
+            std::fprintf(stderr, "start-up probe %s gave no result\n", qPrintable(program));
+            continue;
+        }
+        if (run == 0)
+            continue; // the first start warms the file cache
+        paints.push_back(painted);
+        peaks.push_back(output.mid(at + 5).trimmed().toDouble() / 1024.0);
+    }
+    return { median(paints), median(peaks) };
+}
+
+// ---- responsiveness ----
+
+struct Lateness
+{
+    double medianMs = 0.0;
+    double p99Ms = 0.0;
+    int samples = 0;
+};
+
+Lateness timerLateness(const QString &devicePath)
+{
+    // 4.4.5: the update clears and writes the FPGA, about 5 s at this scale.
+    useDevice(devicePath, device(4, 4, 5, 0.015));
+    MainWindow window;
+    window.show();
+    button(window, "checkButton")->click();
+
+    std::vector<double> late;
+    QElapsedTimer clock;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(16);
+    QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
+        late.push_back(double(clock.nsecsElapsed()) / 1e6 - 16.0);
+        clock.restart();
+    });
+    clock.start();
+    timer.start();
+    button(window, "updateButton")->click(); // returns once the flow has finished
+    timer.stop();
+    return { median(late), percentile(late, 0.99), int(late.size()) };
+}
+
+// ---- CPU while waiting ----
+
+struct Cpu
+{
+    double flowCpu = 0.0;
+    double spinCpu = 0.0;
+    double waitSeconds = 0.0;
+};
+
+// A device without a boot region: the probe ends by bootstrapping it, a 20 s
+// call in real time, scaled to about 5 s.
+Cpu waitCpu(const QString &devicePath)
+{
+    Cpu cpu;
+    {
+        useDevice(devicePath + QStringLiteral(".flow"), device(QJsonValue(), 4, 6, 0.25));
+        MainWindow window;
+        window.show();
+        QElapsedTimer clock;
+        clock.start();
+        const double cpu0 = threadCpuSeconds();
+        button(window, "checkButton")->click();
+        cpu.flowCpu = threadCpuSeconds() - cpu0;
+        cpu.waitSeconds = double(clock.nsecsElapsed()) / 1e9;
+    }
+    useDevice(devicePath + QStringLiteral(".spin"), device(QJsonValue(), 4, 6, 0.25));
+    CheckVersionThread worker;
+    const double cpu0 = threadCpuSeconds();
+    worker.start(QThread::InheritPriority);
+    while (!worker.isFinished())
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    cpu.spinCpu = threadCpuSeconds() - cpu0;
+    return cpu;
+}
+
+// ---- overhead of a whole update flow ----
+
+struct Overhead
+{
+    double flowMs = 0.0;
+    double libraryMs = 0.0;
+};
+
+Overhead updateOverhead(const QString &devicePath)
+{
+    // 4.4.6: boot and FPGA skipped (two 32 ms pauses), the run sector
+    // written: open by serial 2 s, clear 1 s, write 9 s in real time.
+    constexpr double scale = 0.01;
+    std::vector<double> flows;
+    for (int run = 0; run < 5; ++run) {
+        useDevice(devicePath + QString::number(run), device(4, 4, 6, scale));
+        MainWindow window;
+        window.show();
+        button(window, "checkButton")->click();
+        QElapsedTimer clock;
+        clock.start();
+        button(window, "updateButton")->click();
+        flows.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    return { median(flows), (2.0 + 1.0 + 9.0) * scale * 1000.0 };
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const bool markdown = app.arguments().contains(QStringLiteral("--markdown"));
+    QTemporaryDir dir;
+    const QString binDir = QCoreApplication::applicationDirPath();
+    // The workers read ./firmware/, so work where the images are.
+    QDir::setCurrent(binDir + QStringLiteral("/../bin"));
+
+    const QString startupDevice = dir.filePath(QStringLiteral("startup.json"));
+    useDevice(startupDevice, device(4, 4, 6, 0));
+    const Startup updater = startup(binDir + QStringLiteral("/qd740n-startup-updater"), startupDevice);
+    const Startup bare = startup(binDir + QStringLiteral("/qd740n-startup-bare"), startupDevice);
+    const Lateness lateness = timerLateness(dir.filePath(QStringLiteral("lateness.json")));
+    const Cpu cpu = waitCpu(dir.filePath(QStringLiteral("cpu.json")));
+    const Overhead overhead = updateOverhead(dir.filePath(QStringLiteral("overhead.json")));
+
+    const double startRatio = bare.firstPaintMs > 0 ? updater.firstPaintMs / bare.firstPaintMs : 0;
+    const double memRatio = bare.peakMiB > 0 ? updater.peakMiB / bare.peakMiB : 0;
+    const double cpuRatio = cpu.spinCpu > 0 ? cpu.flowCpu / cpu.spinCpu : 0;
+    const double overheadMs = overhead.flowMs - overhead.libraryMs;
+
+    struct Row
+    {
+        QString what, measured, against, ratio, target;
+        bool met;
+    };
+    const Row rows[] = {
+        { "start-up to first paint", QString::asprintf("%.1f ms", updater.firstPaintMs),
+          QString::asprintf("bare window %.1f ms", bare.firstPaintMs),
+          QString::asprintf("%.2f x", startRatio), "at most 1.25 x", startRatio <= 1.25 },
+        { "peak memory after start-up", QString::asprintf("%.1f MiB", updater.peakMiB),
+          QString::asprintf("bare window %.1f MiB", bare.peakMiB),
+          QString::asprintf("%.2f x", memRatio), "at most 1.25 x", memRatio <= 1.25 },
+        { "16 ms timer lateness during FPGA write",
+          QString::asprintf("median %.2f ms, p99 %.2f ms", lateness.medianMs, lateness.p99Ms),
+          QString::asprintf("%d ticks", lateness.samples), "-", "p99 under 20 ms",
+          lateness.p99Ms < 20.0 },
+        { "GUI thread CPU while waiting", QString::asprintf("%.3f s", cpu.flowCpu),
+          QString::asprintf("busy spin %.3f s (%.1f s wait)", cpu.spinCpu, cpu.waitSeconds),
+          QString::asprintf("%.1f %%", 100.0 * cpuRatio), "at most 5 %", cpuRatio <= 0.05 },
+        { "update flow overhead", QString::asprintf("%.1f ms", overheadMs),
+          QString::asprintf("flow %.1f ms, library %.1f ms", overhead.flowMs, overhead.libraryMs),
+          "-", "under 150 ms", overheadMs < 150.0 },
+    };
+
+    bool allMet = true;
+    if (markdown) {
+        std::printf("| measure | this program | against | ratio | target | met |\n");
+        std::printf("|---|---|---|---|---|---|\n");
+    }
+    for (const Row &row : rows) {
+        allMet = allMet && row.met;
+        if (markdown)
+            std::printf("| %s | %s | %s | %s | %s | %s |\n", qPrintable(row.what),
+                        qPrintable(row.measured), qPrintable(row.against), qPrintable(row.ratio),
+                        qPrintable(row.target), row.met ? "yes" : "no");
+        else
+            std::printf("%-40s %-32s %-38s %-9s %-16s %s\n", qPrintable(row.what),
+                        qPrintable(row.measured), qPrintable(row.against), qPrintable(row.ratio),
+                        qPrintable(row.target), row.met ? "met" : "NOT MET");
+    }
+    return allMet ? 0 : 1;
+}

@@ -1,0 +1,67 @@
+// Start-up probe: the updater's main window (or, built with BARE_WINDOW, a
+// bare QMainWindow of the same size) started as the program starts it. At
+// its first paint it prints "painted" and, once the start-up has settled,
+// the peak resident memory, then quits. The benchmark times it from outside.
+#ifndef BARE_WINDOW
+#include "mainwindow.h"
+#endif
+
+#include <QApplication>
+#include <QFile>
+#include <QMainWindow>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+long peakResidentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+class FirstPaint : public QObject
+{
+public:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && !seen) {
+            seen = true;
+            std::printf("painted\n");
+            std::fflush(stdout);
+            QTimer::singleShot(300, qApp, [] {
+                std::printf("peak %ld\n", peakResidentKiB());
+                std::fflush(stdout);
+                QCoreApplication::quit();
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool seen = false;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+#ifdef BARE_WINDOW
+    QMainWindow window;
+    window.resize(800, 400);
+#else
+    MainWindow window;
+#endif
+    FirstPaint firstPaint;
+    window.installEventFilter(&firstPaint);
+    window.show();
+    return app.exec();
+}
