@@ -11,7 +11,7 @@ MainWindow::MainWindow(QWidget *parent)
     updater = new Updater(this);
     setCentralWidget(updater);
     setWindowTitle(QString::asprintf("QD740N Firmware Update %d.%d.%d", kTargetBootVersion,
-                                     kTargetRunVersion, kTargetFpgaVersion));
+        kTargetRunVersion, kTargetFpgaVersion));
     resize(800, 400);
 }
 

@@ -64,7 +64,7 @@ void useDevice(const QString &path, const QJsonObject &device)
 QJsonObject device(QJsonValue boot, int run, int fpga, double timeScale)
 {
     return QJsonObject { { "attached", true }, { "serial", 740001 }, { "boot", boot },
-                         { "run", run },       { "fpga", fpga },     { "timeScale", timeScale } };
+        { "run", run }, { "fpga", fpga }, { "timeScale", timeScale } };
 }
 
 QPushButton *button(MainWindow &window, const char *name)
@@ -225,7 +225,8 @@ int main(int argc, char **argv)
 
     const QString startupDevice = dir.filePath(QStringLiteral("startup.json"));
     useDevice(startupDevice, device(4, 4, 6, 0));
-    const Startup updater = startup(binDir + QStringLiteral("/qd740n-startup-updater"), startupDevice);
+    const Startup updater
+        = startup(binDir + QStringLiteral("/qd740n-startup-updater"), startupDevice);
     const Startup bare = startup(binDir + QStringLiteral("/qd740n-startup-bare"), startupDevice);
     const Lateness lateness = timerLateness(dir.filePath(QStringLiteral("lateness.json")));
     const Cpu cpu = waitCpu(dir.filePath(QStringLiteral("cpu.json")));
@@ -243,21 +244,21 @@ int main(int argc, char **argv)
     };
     const Row rows[] = {
         { "start-up to first paint", QString::asprintf("%.1f ms", updater.firstPaintMs),
-          QString::asprintf("bare window %.1f ms", bare.firstPaintMs),
-          QString::asprintf("%.2f x", startRatio), "at most 1.25 x", startRatio <= 1.25 },
+            QString::asprintf("bare window %.1f ms", bare.firstPaintMs),
+            QString::asprintf("%.2f x", startRatio), "at most 1.25 x", startRatio <= 1.25 },
         { "peak memory after start-up", QString::asprintf("%.1f MiB", updater.peakMiB),
-          QString::asprintf("bare window %.1f MiB", bare.peakMiB),
-          QString::asprintf("%.2f x", memRatio), "at most 1.25 x", memRatio <= 1.25 },
+            QString::asprintf("bare window %.1f MiB", bare.peakMiB),
+            QString::asprintf("%.2f x", memRatio), "at most 1.25 x", memRatio <= 1.25 },
         { "16 ms timer lateness during FPGA write",
-          QString::asprintf("median %.2f ms, p99 %.2f ms", lateness.medianMs, lateness.p99Ms),
-          QString::asprintf("%d ticks", lateness.samples), "-", "p99 under 20 ms",
-          lateness.p99Ms < 20.0 },
+            QString::asprintf("median %.2f ms, p99 %.2f ms", lateness.medianMs, lateness.p99Ms),
+            QString::asprintf("%d ticks", lateness.samples), "-", "p99 under 20 ms",
+            lateness.p99Ms < 20.0 },
         { "GUI thread CPU while waiting", QString::asprintf("%.3f s", cpu.flowCpu),
-          QString::asprintf("busy spin %.3f s (%.1f s wait)", cpu.spinCpu, cpu.waitSeconds),
-          QString::asprintf("%.1f %%", 100.0 * cpuRatio), "at most 5 %", cpuRatio <= 0.05 },
+            QString::asprintf("busy spin %.3f s (%.1f s wait)", cpu.spinCpu, cpu.waitSeconds),
+            QString::asprintf("%.1f %%", 100.0 * cpuRatio), "at most 5 %", cpuRatio <= 0.05 },
         { "update flow overhead", QString::asprintf("%.1f ms", overheadMs),
-          QString::asprintf("flow %.1f ms, library %.1f ms", overhead.flowMs, overhead.libraryMs),
-          "-", "under 150 ms", overheadMs < 150.0 },
+            QString::asprintf("flow %.1f ms, library %.1f ms", overhead.flowMs, overhead.libraryMs),
+            "-", "under 150 ms", overheadMs < 150.0 },
     };
 
     bool allMet = true;
@@ -269,12 +270,12 @@ int main(int argc, char **argv)
         allMet = allMet && row.met;
         if (markdown)
             std::printf("| %s | %s | %s | %s | %s | %s |\n", qPrintable(row.what),
-                        qPrintable(row.measured), qPrintable(row.against), qPrintable(row.ratio),
-                        qPrintable(row.target), row.met ? "yes" : "no");
+                qPrintable(row.measured), qPrintable(row.against), qPrintable(row.ratio),
+                qPrintable(row.target), row.met ? "yes" : "no");
         else
             std::printf("%-40s %-32s %-38s %-9s %-16s %s\n", qPrintable(row.what),
-                        qPrintable(row.measured), qPrintable(row.against), qPrintable(row.ratio),
-                        qPrintable(row.target), row.met ? "met" : "NOT MET");
+                qPrintable(row.measured), qPrintable(row.against), qPrintable(row.ratio),
+                qPrintable(row.target), row.met ? "met" : "NOT MET");
     }
     return allMet ? 0 : 1;
 }

@@ -42,7 +42,7 @@ QJsonObject readDevice(const QString &path)
 bool runCycle(const QString &devicePath)
 {
     const QJsonObject device { { "attached", true }, { "serial", 740001 }, { "boot", 4 },
-                               { "run", 4 },         { "fpga", 6 },        { "timeScale", 0 } };
+        { "run", 4 }, { "fpga", 6 }, { "timeScale", 0 } };
     QFile file(devicePath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
@@ -99,6 +99,6 @@ int main(int argc, char **argv)
     std::printf("  completed: %d, failures: %d\n", completed, failures);
     std::printf("  resident memory: %.1f MiB at cycle 10, %.1f MiB at cycle %d (growth %.2f MiB, "
                 "target < 5 MB)\n",
-                rssAt10 / 1024.0, rssAt200 / 1024.0, cycles, growthMiB);
+        rssAt10 / 1024.0, rssAt200 / 1024.0, cycles, growthMiB);
     return failures == 0 && growthMiB * 1.048576 < 5.0 ? 0 : 1;
 }

@@ -54,13 +54,13 @@ Updater::Updater(QWidget *parent)
     addLine(QStringLiteral("QD740N firmware updater"));
     addLine(QString::asprintf("QD API version %s", apiVersion ? apiVersion : ""));
     addLine(QString::asprintf("Update to firmware version %d.%d.%d", kTargetBootVersion,
-                              kTargetRunVersion, kTargetFpgaVersion));
+        kTargetRunVersion, kTargetFpgaVersion));
     addLine(QString());
     addLine(QStringLiteral("Ensure the QD740N is fully connected to the PC."));
-    addColouredLine(QStringLiteral("Do NOT disconnect the QD740N at any time during the update."),
-                    Qt::red);
-    addLine(QStringLiteral(
-        "Disconnecting the QD740N during an update will leave your device in an unoperable state."));
+    addColouredLine(
+        QStringLiteral("Do NOT disconnect the QD740N at any time during the update."), Qt::red);
+    addLine(QStringLiteral("Disconnecting the QD740N during an update will leave your device in an "
+                           "unoperable state."));
 }
 
 void Updater::addLine(const QString &s)
@@ -155,7 +155,7 @@ void Updater::checkVersions()
     }
 
     addLine(QString::asprintf("Found Serial %d, with firmware %d.%d.%d", status.serial,
-                              status.bootVersion, status.runVersion, status.fpgaVersion));
+        status.bootVersion, status.runVersion, status.fpgaVersion));
     // Each component against its own target number, never the version as a whole.
     if (status.bootVersion > kTargetBootVersion || status.runVersion > kTargetRunVersion
         || status.fpgaVersion > kTargetFpgaVersion) {
@@ -173,7 +173,7 @@ void Updater::checkVersions()
         addLine(QStringLiteral("Firmware can now be updated."));
         addLine(QStringLiteral("Press Update to continue."));
     } else if (status.bootVersion < kTargetBootVersion || status.runVersion < kTargetRunVersion
-               || status.fpgaVersion < kTargetFpgaVersion) {
+        || status.fpgaVersion < kTargetFpgaVersion) {
         addLine(QStringLiteral("Firmware requires update."));
         addLine(QStringLiteral("Press Update to continue."));
         updateButton->setEnabled(true);
@@ -190,8 +190,9 @@ void Updater::updateDevice()
     addLine(QStringLiteral("Updating Firmware"));
     addLine(QString());
 
-    MQProgressDialog dialog(QStringLiteral("Updating Device\nDO NOT UNPLUG THE DEVICE\n"
-                                           "This process can take several minutes\nPlease Wait..."));
+    MQProgressDialog dialog(
+        QStringLiteral("Updating Device\nDO NOT UNPLUG THE DEVICE\n"
+                       "This process can take several minutes\nPlease Wait..."));
     dialog.show();
     UpdateVersionThread worker;
     worker.status = status;

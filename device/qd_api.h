@@ -26,8 +26,8 @@ enum QdInitStatus : int {
 extern "C" {
 QD_API_EXPORT const char *qdGetAPIVersion();
 QD_API_EXPORT int qdOpenDevice(int *handle);
-QD_API_EXPORT int qdGetFirmwareVersion(int handle, int *bootVersion, int *runVersion,
-                                       int *fpgaVersion);
+QD_API_EXPORT int qdGetFirmwareVersion(
+    int handle, int *bootVersion, int *runVersion, int *fpgaVersion);
 QD_API_EXPORT int qdGetDeviceInfo(int handle, int *type, int *serial);
 QD_API_EXPORT int qdCloseDevice(int handle);
 }

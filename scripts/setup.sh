@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ pkg-config
+    cmake ninja-build g++ pkg-config clang-format clang-tidy
     qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
     # the real-window tests: a virtual display, a mouse and keyboard, screenshots
     xvfb xauth xdotool x11-utils imagemagick

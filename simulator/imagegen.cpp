@@ -17,8 +17,8 @@ static bool writeImage(const QString &path, SimImage::Region region, int version
         || file.write(SimImage::build(region, version, SimImage::payloadFor(region, version, size)))
             < 0
         || !file.commit()) {
-        std::fprintf(stderr, "qd740n-imagegen: %s: %s\n", qPrintable(path),
-                     qPrintable(file.errorString()));
+        std::fprintf(
+            stderr, "qd740n-imagegen: %s: %s\n", qPrintable(path), qPrintable(file.errorString()));
         return false;
     }
     return true;
@@ -30,8 +30,9 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription("Writes firmware images for the simulated QD740N.");
     parser.addHelpOption();
-    parser.addPositionalArgument("target", "Folder for the three target images, or the file "
-                                           "for one image when --region is given.");
+    parser.addPositionalArgument("target",
+        "Folder for the three target images, or the file "
+        "for one image when --region is given.");
     parser.addOption({ "region", "boot, run or fpga: write one image.", "region" });
     parser.addOption({ "version", "Version of the one image.", "version", "1" });
     parser.addOption({ "size", "Payload size of the one image in bytes.", "bytes", "-1" });
@@ -48,7 +49,7 @@ int main(int argc, char **argv)
         if (name != "boot" && name != "run" && name != "fpga")
             parser.showHelp(2);
         return writeImage(target, region, parser.value("version").toInt(),
-                          parser.value("size").toLongLong())
+                   parser.value("size").toLongLong())
             ? 0
             : 1;
     }
@@ -58,7 +59,8 @@ int main(int argc, char **argv)
         return 1;
     }
     const QDir dir(target);
-    const bool ok = writeImage(dir.filePath(SimImage::fileName(SimImage::Boot, 4)), SimImage::Boot, 4, -1)
+    const bool ok
+        = writeImage(dir.filePath(SimImage::fileName(SimImage::Boot, 4)), SimImage::Boot, 4, -1)
         && writeImage(dir.filePath(SimImage::fileName(SimImage::Run, 5)), SimImage::Run, 5, -1)
         && writeImage(dir.filePath(SimImage::fileName(SimImage::Fpga, 6)), SimImage::Fpga, 6, -1);
     return ok ? 0 : 1;

@@ -81,7 +81,7 @@ QdInitStatus qdBootClearBootSector(int handle)
 QdInitStatus qdBootWriteBootSector(int handle, const char *path, int serial)
 {
     return boot(device().bootWrite("qdBootWriteBootSector", SimImage::Boot, handle, path,
-                                   QString::number(serial), serial, nullptr));
+        QString::number(serial), serial, nullptr));
 }
 
 QdInitStatus qdBootClearRunSector(int handle)
@@ -91,8 +91,8 @@ QdInitStatus qdBootClearRunSector(int handle)
 
 QdInitStatus qdBootWriteRunSector(int handle, const char *path, int value)
 {
-    return boot(device().bootWrite("qdBootWriteRunSector", SimImage::Run, handle, path,
-                                   QString::number(value), 0, nullptr));
+    return boot(device().bootWrite(
+        "qdBootWriteRunSector", SimImage::Run, handle, path, QString::number(value), 0, nullptr));
 }
 
 QdInitStatus qdBootClearFPGAProgram(int handle, double &progress)
@@ -102,6 +102,6 @@ QdInitStatus qdBootClearFPGAProgram(int handle, double &progress)
 
 QdInitStatus qdBootWriteFPGAProgram(int handle, const char *path, double &progress)
 {
-    return boot(device().bootWrite("qdBootWriteFPGAProgram", SimImage::Fpga, handle, path,
-                                   QString(), 0, &progress));
+    return boot(device().bootWrite(
+        "qdBootWriteFPGAProgram", SimImage::Fpga, handle, path, QString(), 0, &progress));
 }

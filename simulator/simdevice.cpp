@@ -54,8 +54,8 @@ SimDevice &SimDevice::instance()
 
 void SimDevice::warn(const QString &path, const QString &problem)
 {
-    std::fprintf(stderr, "qd_api simulator: device file %s: %s\n", qPrintable(path),
-                 qPrintable(problem));
+    std::fprintf(
+        stderr, "qd_api simulator: device file %s: %s\n", qPrintable(path), qPrintable(problem));
     std::fflush(stderr);
 }
 
@@ -92,9 +92,10 @@ void SimDevice::reload()
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
     if (error.error != QJsonParseError::NoError) {
-        warn(path, QStringLiteral("not valid JSON: %1 at offset %2")
-                           .arg(error.errorString())
-                           .arg(error.offset));
+        warn(path,
+            QStringLiteral("not valid JSON: %1 at offset %2")
+                .arg(error.errorString())
+                .arg(error.offset));
         state.attached = false;
         forgetPassingState();
         return;
@@ -118,9 +119,10 @@ void SimDevice::parse(const QJsonObject &object)
     auto integer = [this](const QJsonValue &value, const char *field, int fallback) {
         const double d = value.toDouble();
         if (!value.isDouble() || d != std::floor(d) || d < -2147483648.0 || d > 2147483647.0) {
-            warn(loadedPath, QStringLiteral("field %1 is not an integer, using %2")
-                                     .arg(QLatin1String(field))
-                                     .arg(fallback));
+            warn(loadedPath,
+                QStringLiteral("field %1 is not an integer, using %2")
+                    .arg(QLatin1String(field))
+                    .arg(fallback));
             return fallback;
         }
         return int(d);
@@ -190,8 +192,7 @@ void SimDevice::save()
 
 bool SimDevice::allRegionsValid() const
 {
-    return regionValid(SimImage::Boot) && regionValid(SimImage::Run)
-        && regionValid(SimImage::Fpga);
+    return regionValid(SimImage::Boot) && regionValid(SimImage::Run) && regionValid(SimImage::Fpga);
 }
 
 // A device with a valid boot region waits in its boot loader when it is held
@@ -250,7 +251,8 @@ void SimDevice::spend(double seconds, double *progress, double from, double to) 
         for (auto now = start; now < end; now = steady_clock::now()) {
             if (progress)
                 *progress = from + (to - from) * duration<double>(now - start).count() / total;
-            std::this_thread::sleep_for(std::min<steady_clock::duration>(milliseconds(20), end - now));
+            std::this_thread::sleep_for(
+                std::min<steady_clock::duration>(milliseconds(20), end - now));
         }
     }
     if (progress)
@@ -433,7 +435,8 @@ int SimDevice::openBootstrapDevice(int *handle, const char *path)
     // can be bootstrapped.
     if (!state.attached || regionValid(SimImage::Boot))
         return done(call, qdInitNoDevice);
-    if (!path || SimImage::checkFile(QFile::decodeName(path), SimImage::Boot).problem
+    if (!path
+        || SimImage::checkFile(QFile::decodeName(path), SimImage::Boot).problem
             != SimImage::NoProblem)
         return done(call, qdInitBadImage);
     spend(bootstrapSeconds, nullptr);
@@ -495,10 +498,11 @@ int SimDevice::bootClear(const char *name, SimImage::Region region, int handle, 
 }
 
 int SimDevice::bootWrite(const char *name, SimImage::Region region, int handle, const char *path,
-                         const QString &lastArgument, int serial, double *progress)
+    const QString &lastArgument, int serial, double *progress)
 {
     QMutexLocker locker(&mutex);
-    QString call = QStringLiteral("%1(%2, %3").arg(QLatin1String(name)).arg(handle).arg(quoted(path));
+    QString call
+        = QStringLiteral("%1(%2, %3").arg(QLatin1String(name)).arg(handle).arg(quoted(path));
     if (!lastArgument.isEmpty())
         call += QStringLiteral(", ") + lastArgument;
     call += QLatin1Char(')');

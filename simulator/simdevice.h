@@ -34,7 +34,7 @@ public:
     int bootCloseDevice(int handle);
     int bootClear(const char *name, SimImage::Region region, int handle, double *progress);
     int bootWrite(const char *name, SimImage::Region region, int handle, const char *path,
-                  const QString &lastArgument, int serial, double *progress);
+        const QString &lastArgument, int serial, double *progress);
 
 private:
     enum class HandleKind { Normal, Boot };

@@ -29,7 +29,7 @@ QByteArray SimImage::payloadFor(Region region, int version, qint64 size)
 quint32 SimImage::crc32(const QByteArray &data)
 {
     return quint32(::crc32(::crc32(0, nullptr, 0),
-                           reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
+        reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
 }
 
 QByteArray SimImage::build(Region region, int version, const QByteArray &payload)
@@ -59,7 +59,8 @@ SimImage::Check SimImage::check(const QByteArray &image, Region expected)
         return fail(BadMagic, QStringLiteral("not an image of this device"));
     const quint32 region = qFromLittleEndian<quint32>(h + 4);
     if (region != quint32(expected))
-        return fail(WrongRegion, QStringLiteral("image for region %1, not %2").arg(region).arg(expected));
+        return fail(
+            WrongRegion, QStringLiteral("image for region %1, not %2").arg(region).arg(expected));
     const quint32 length = qFromLittleEndian<quint32>(h + 12);
     if (length > maxPayload(expected))
         return fail(Oversized, QStringLiteral("payload larger than the region"));

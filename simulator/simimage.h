@@ -12,7 +12,16 @@ class SimImage
 public:
     enum Region { Boot = 0, Run = 1, Fpga = 2 };
 
-    enum Problem { NoProblem, Missing, Unreadable, Truncated, Oversized, BadMagic, WrongRegion, Corrupt };
+    enum Problem {
+        NoProblem,
+        Missing,
+        Unreadable,
+        Truncated,
+        Oversized,
+        BadMagic,
+        WrongRegion,
+        Corrupt
+    };
 
     struct Check
     {

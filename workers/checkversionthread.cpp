@@ -8,8 +8,8 @@ void CheckVersionThread::run()
 {
     int handle = -1;
     if (qdOpenDevice(&handle) == 0) {
-        if (qdGetFirmwareVersion(handle, &status.bootVersion, &status.runVersion,
-                                 &status.fpgaVersion)
+        if (qdGetFirmwareVersion(
+                handle, &status.bootVersion, &status.runVersion, &status.fpgaVersion)
             != 0) {
             qdCloseDevice(handle);
             emit updateText(QStringLiteral("Failed to retrieve firmware versions."));

@@ -28,8 +28,8 @@ SimDeviceFile::~SimDeviceFile()
 
 QJsonObject SimDeviceFile::defaultDevice()
 {
-    return QJsonObject { { "attached", true }, { "serial", 740001 }, { "boot", 4 },
-                         { "run", 4 },         { "fpga", 6 },        { "timeScale", 0 } };
+    return QJsonObject { { "attached", true }, { "serial", 740001 }, { "boot", 4 }, { "run", 4 },
+        { "fpga", 6 }, { "timeScale", 0 } };
 }
 
 QString SimDeviceFile::devicePath() const
