@@ -25,6 +25,10 @@ constexpr double sectorWriteSeconds = 9.0;
 constexpr double fpgaClearSeconds = 30.0;
 constexpr double fpgaWriteSeconds = 330.0;
 
+// Slower than a thousand times real time is no simulation anyone waits for,
+// and keeps every scaled duration representable.
+constexpr double maxTimeScale = 1000.0;
+
 constexpr int deviceType = 740;
 
 const char *const regionFields[3] = { "boot", "run", "fpga" };
@@ -150,10 +154,11 @@ void SimDevice::parse(const QJsonObject &object)
         fresh.bootLoader = object.value("bootLoader").toBool(false);
     if (object.contains("timeScale")) {
         const double scale = object.value("timeScale").toDouble(-1.0);
-        if (scale >= 0.0 && std::isfinite(scale))
+        if (scale >= 0.0 && scale <= maxTimeScale)
             fresh.timeScale = scale;
         else
-            warn(loadedPath, QStringLiteral("field timeScale is not a number of 0 or more"));
+            warn(loadedPath,
+                QStringLiteral("field timeScale is not a number from 0 to %1").arg(maxTimeScale));
     }
     const QJsonObject fail = object.value("fail").toObject();
     for (auto it = fail.begin(); it != fail.end(); ++it) {
@@ -165,12 +170,22 @@ void SimDevice::parse(const QJsonObject &object)
     state = fresh;
 }
 
-// Writes the lasting state back after every change, atomically, keeping the
-// fields the simulator does not use.
-void SimDevice::save()
+// Writes the lasting state back after every change, atomically. The file is
+// read again first, so fields the simulator does not use, and edits made
+// since the last open, survive; the lasting state written here wins.
+void SimDevice::save(bool unplugConsumed)
 {
     if (!fileUsable || loadedPath.isEmpty())
         return;
+    QFile current(loadedPath);
+    if (current.open(QIODevice::ReadOnly)) {
+        const QJsonDocument document = QJsonDocument::fromJson(current.readAll());
+        if (!document.isObject()) {
+            warn(loadedPath, QStringLiteral("no longer a device file, not overwritten"));
+            return;
+        }
+        fileObject = document.object();
+    }
     fileObject.insert("attached", state.attached);
     fileObject.insert("serial", state.serial);
     for (int region = 0; region < 3; ++region) {
@@ -178,7 +193,7 @@ void SimDevice::save()
         fileObject.insert(regionFields[region], version ? QJsonValue(*version) : QJsonValue());
     }
     fileObject.insert("bootLoader", state.bootLoader);
-    if (state.unplugDuring.isEmpty())
+    if (unplugConsumed)
         fileObject.remove("unplugDuring");
 
     QSaveFile file(loadedPath);
@@ -223,22 +238,23 @@ int SimDevice::injected(const char *name) const
     return state.fail.value(QLatin1String(name), 0);
 }
 
-bool SimDevice::unplugsDuring(const char *name) const
+// The device is pulled out halfway through the named call, if the device file
+// asks for that: the region being written is left erased, every handle dies,
+// and the file says it is no longer attached. The unplug happens once; a
+// replugged device does not unplug again.
+bool SimDevice::unplugsDuring(
+    const char *name, double seconds, double *progress, std::optional<SimImage::Region> erasing)
 {
-    return state.attached && state.unplugDuring == QLatin1String(name);
-}
-
-// The device is pulled out: the region being written is left erased, every
-// handle dies, and the file says it is no longer attached. The unplug happens
-// once; a replugged device does not unplug again.
-void SimDevice::unplug(std::optional<SimImage::Region> erasing)
-{
+    if (!state.attached || state.unplugDuring != QLatin1String(name))
+        return false;
+    spend(seconds / 2, progress, 0.0, 0.5);
     if (erasing)
         state.regions[*erasing].reset();
     state.attached = false;
     state.unplugDuring.clear();
     forgetPassingState();
-    save();
+    save(true);
+    return true;
 }
 
 void SimDevice::spend(double seconds, double *progress, double from, double to) const
@@ -323,11 +339,8 @@ int SimDevice::openDevice(int *handle)
     reload();
     if (const int status = injected("qdOpenDevice"))
         return done(call, status);
-    if (unplugsDuring("qdOpenDevice")) {
-        spend(openSeconds / 2, nullptr);
-        unplug(std::nullopt);
+    if (unplugsDuring("qdOpenDevice", openSeconds, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
-    }
     if (!state.attached || !regionValid(SimImage::Boot) || inBootLoader())
         return done(call, qdInitNoDevice);
     spend(openSeconds, nullptr);
@@ -340,6 +353,8 @@ int SimDevice::getFirmwareVersion(int handle, int *bootVersion, int *runVersion,
     const QString call = QStringLiteral("qdGetFirmwareVersion(%1)").arg(handle);
     if (const int status = injected("qdGetFirmwareVersion"))
         return done(call, status);
+    if (unplugsDuring("qdGetFirmwareVersion", 0.0, nullptr, std::nullopt))
+        return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Normal) || !allRegionsValid())
         return done(call, qdInitBadHandle);
     if (bootVersion)
@@ -357,6 +372,8 @@ int SimDevice::getDeviceInfo(int handle, int *type, int *serial)
     const QString call = QStringLiteral("qdGetDeviceInfo(%1)").arg(handle);
     if (const int status = injected("qdGetDeviceInfo"))
         return done(call, status);
+    if (unplugsDuring("qdGetDeviceInfo", 0.0, nullptr, std::nullopt))
+        return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Normal))
         return done(call, qdInitBadHandle);
     if (type)
@@ -372,6 +389,8 @@ int SimDevice::closeDevice(int handle)
     const QString call = QStringLiteral("qdCloseDevice(%1)").arg(handle);
     if (const int status = injected("qdCloseDevice"))
         return done(call, status);
+    if (unplugsDuring("qdCloseDevice", 0.0, nullptr, std::nullopt))
+        return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Normal))
         return done(call, qdInitBadHandle);
     handles.erase(handle);
@@ -385,11 +404,8 @@ int SimDevice::bootOpenDevice(int *handle)
     reload();
     if (const int status = injected("qdBootOpenDevice"))
         return done(call, status);
-    if (unplugsDuring("qdBootOpenDevice")) {
-        spend(openSeconds / 2, nullptr);
-        unplug(std::nullopt);
+    if (unplugsDuring("qdBootOpenDevice", openSeconds, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
-    }
     if (!state.attached || !regionValid(SimImage::Boot) || !inBootLoader())
         return done(call, qdInitNoDevice);
     spend(openSeconds, nullptr);
@@ -403,11 +419,8 @@ int SimDevice::bootOpenDeviceBySerial(int *handle, int serial)
     reload();
     if (const int status = injected("qdBootOpenDeviceBySerial"))
         return done(call, status);
-    if (unplugsDuring("qdBootOpenDeviceBySerial")) {
-        spend(openBySerialSeconds / 2, nullptr);
-        unplug(std::nullopt);
+    if (unplugsDuring("qdBootOpenDeviceBySerial", openBySerialSeconds, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
-    }
     if (!state.attached || !regionValid(SimImage::Boot) || serial != state.serial)
         return done(call, qdInitNoDevice);
     if (!inBootLoader()) {
@@ -426,11 +439,8 @@ int SimDevice::openBootstrapDevice(int *handle, const char *path)
     reload();
     if (const int status = injected("qdOpenBootstrapDevice"))
         return done(call, status);
-    if (unplugsDuring("qdOpenBootstrapDevice")) {
-        spend(bootstrapSeconds / 2, nullptr);
-        unplug(std::nullopt);
+    if (unplugsDuring("qdOpenBootstrapDevice", bootstrapSeconds, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
-    }
     // Only a device without a boot region comes up as a bare device that
     // can be bootstrapped.
     if (!state.attached || regionValid(SimImage::Boot))
@@ -450,6 +460,8 @@ int SimDevice::bootGetSerial(const char *name, int handle, int *serial)
     const QString call = QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(handle);
     if (const int status = injected(name))
         return done(call, status);
+    if (unplugsDuring(name, 0.0, nullptr, std::nullopt))
+        return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Boot))
         return done(call, qdInitBadHandle);
     if (serial)
@@ -463,6 +475,8 @@ int SimDevice::bootCloseDevice(int handle)
     const QString call = QStringLiteral("qdBootCloseDevice(%1)").arg(handle);
     if (const int status = injected("qdBootCloseDevice"))
         return done(call, status);
+    if (unplugsDuring("qdBootCloseDevice", 0.0, nullptr, std::nullopt))
+        return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Boot))
         return done(call, qdInitBadHandle);
     handles.erase(handle);
@@ -486,11 +500,8 @@ int SimDevice::bootClear(const char *name, SimImage::Region region, int handle, 
     if (!usable(handle, HandleKind::Boot))
         return done(call, qdInitBadHandle);
     const double seconds = secondsFor(name);
-    if (unplugsDuring(name)) {
-        spend(seconds / 2, progress, 0.0, 0.5);
-        unplug(region);
+    if (unplugsDuring(name, seconds, progress, region))
         return done(call, qdInitNoDevice);
-    }
     spend(seconds, progress);
     state.regions[region].reset();
     save();
@@ -518,11 +529,8 @@ int SimDevice::bootWrite(const char *name, SimImage::Region region, int handle, 
         return done(call, status);
     }
     const double seconds = secondsFor(name);
-    if (unplugsDuring(name)) {
-        spend(seconds / 2, progress, 0.0, 0.5);
-        unplug(region);
+    if (unplugsDuring(name, seconds, progress, region))
         return done(call, qdInitNoDevice);
-    }
     const SimImage::Check image = path
         ? SimImage::checkFile(QFile::decodeName(path), region)
         : SimImage::Check { SimImage::Missing, 0, QStringLiteral("no path") };

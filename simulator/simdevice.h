@@ -54,9 +54,8 @@ private:
 
     void reload();
     void parse(const QJsonObject &object);
-    void save();
+    void save(bool unplugConsumed = false);
     void forgetPassingState();
-    void unplug(std::optional<SimImage::Region> erasing);
 
     bool regionValid(SimImage::Region region) const { return state.regions[region].has_value(); }
     bool allRegionsValid() const;
@@ -64,7 +63,8 @@ private:
     bool usable(int handle, HandleKind kind) const;
     int openHandle(HandleKind kind, int *handle);
     int injected(const char *name) const;
-    bool unplugsDuring(const char *name) const;
+    bool unplugsDuring(const char *name, double seconds, double *progress,
+        std::optional<SimImage::Region> erasing);
     void spend(double seconds, double *progress, double from = 0.0, double to = 1.0) const;
 
     int done(const QString &call, int status);
