@@ -8,6 +8,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
     # the real-window tests: a virtual display, a mouse and keyboard, screenshots
     xvfb xauth xdotool x11-utils imagemagick
+    # building and checking the .deb
+    dpkg-dev file
 )
 
 missing=()

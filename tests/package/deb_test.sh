@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the build tree into a temporary folder and
+# reads it back: its name and version, the files it installs (launcher, private
+# program and device library, the three target images, desktop entry and
+# icon, and nothing of the tests or the image generator) and the runtime
+# packages it depends on.
+#
+# usage: deb_test.sh CPACK BUILD_DIR VERSION
+set -euo pipefail
+
+cpack=$1
+build=$2
+version=$3
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+failures=0
+check() {
+    if "${@:2}"; then
+        echo "ok: $1"
+    else
+        echo "FAIL: $1" >&2
+        failures=$((failures + 1))
+    fi
+}
+
+for tool in dpkg-deb dpkg-shlibdeps file readelf; do
+    command -v "$tool" >/dev/null || {
+        echo "FAIL: $tool is missing (Debian packages dpkg-dev, file, binutils)" >&2
+        exit 1
+    }
+done
+
+cd "$build"
+if ! "$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$tmp/out" >"$tmp/cpack.log" 2>&1; then
+    cat "$tmp/cpack.log" >&2
+    echo "FAIL: cpack -G DEB failed" >&2
+    exit 1
+fi
+debs=("$tmp"/out/*.deb)
+if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+    echo "FAIL: expected one .deb, found: ${debs[*]}" >&2
+    exit 1
+fi
+deb=${debs[0]}
+
+dpkg-deb -c "$deb" >"$tmp/contents"
+# "mode path" per file, with the leading "./" taken off
+awk '{ path = $6; sub(/^\.\//, "", path); print $1, path }' "$tmp/contents" >"$tmp/files"
+
+has_file() { # mode path
+    grep -qxF -e "$1 $2" "$tmp/files"
+}
+check "launcher" has_file -rwxr-xr-x usr/bin/qd740n-updater
+check "private program" has_file -rwxr-xr-x usr/lib/qd740n-updater/qd740n-updater
+check "device library beside it" has_file -rw-r--r-- usr/lib/qd740n-updater/libqd_api.so
+for image in qd740n_boot_4.img qd740n_run_5.img qd740n_fpga_6.rbf; do
+    check "image $image" has_file -rw-r--r-- "usr/share/qd740n-updater/firmware/$image"
+done
+check "desktop entry" has_file -rw-r--r-- usr/share/applications/qd740n-updater.desktop
+check "icon" has_file -rw-r--r-- usr/share/icons/hicolor/scalable/apps/qd740n-updater.svg
+no_extras() {
+    ! grep -Eq 'imagegen|/tst_|bench|soak|/tests/' "$tmp/files"
+}
+check "no tests, benchmarks or image generator" no_extras
+regular_files() {
+    [ "$(grep -c "^-" "$tmp/files")" -eq 8 ]
+}
+check "eight files in all" regular_files
+
+field_is() { # field value
+    [ "$(dpkg-deb -f "$deb" "$1")" = "$2" ]
+}
+check "Package" field_is Package qd740n-updater
+check "Version" field_is Version "$version"
+
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+depends_on() {
+    # one entry of the comma-separated list, with or without a version
+    tr ',' '\n' <<<"$depends" | sed 's/^ *//' | grep -Eq "^$1( \(.*\))?\$"
+}
+for package in libqt6widgets6 libqt6gui6 libqt6core6 libc6 libstdc++6; do
+    check "depends on $package" depends_on "${package//+/\\+}"
+done
+
+# The program installed from the package finds its library through $ORIGIN
+# and nowhere else.
+dpkg-deb -x "$deb" "$tmp/root"
+# shellcheck disable=SC2016 # the literal $ORIGIN, as stored in the program
+runpath() {
+    readelf -d "$tmp/root/usr/lib/qd740n-updater/qd740n-updater" \
+        | grep -q 'Library runpath: \[\$ORIGIN\]$'
+}
+check "program RUNPATH is \$ORIGIN" runpath
+
+if [ "$failures" -ne 0 ]; then
+    echo "--- dpkg-deb -c" >&2
+    cat "$tmp/contents" >&2
+    exit 1
+fi

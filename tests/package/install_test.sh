@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Installs the project into a temporary prefix and starts the installed
+# launcher, reached through a relative symbolic link on PATH, from an unrelated
+# working directory on a virtual X display. The program must come up with its
+# window (so it found its device library), run in the installed data folder
+# with the installed library loaded, and bootstrap a bare device from
+# ./firmware/qd740n_boot_4.img when Check Versions is pressed (so it found its
+# images).
+#
+# usage: install_test.sh CMAKE BUILD_DIR VERSION
+set -euo pipefail
+
+cmake=$1
+build=$2
+version=$3
+
+pids=()
+tmp=$(mktemp -d)
+cleanup() {
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${pids[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    for log in "$tmp"/*.log "$tmp/trace.txt"; do
+        [ -e "$log" ] && { echo "--- ${log##*/}" >&2; cat "$log" >&2; }
+    done
+    exit 1
+}
+
+# Runs "$@" until it succeeds, for at most $1 seconds; gives up early when the
+# process $2 has ended.
+wait_until() {
+    local seconds=$1 pid=$2
+    shift 2
+    local deadline=$((SECONDS + seconds))
+    until "$@"; do
+        kill -0 "$pid" 2>/dev/null || return 1
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        sleep 0.1
+    done
+}
+
+for tool in Xvfb:xvfb xdotool:xdotool; do
+    command -v "${tool%%:*}" >/dev/null || fail "${tool%%:*} is missing (Debian package ${tool#*:})"
+done
+
+# A prefix with a space in it, so unquoted paths in the launcher show up.
+prefix="$tmp/pre fix"
+"$cmake" --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 \
+    || fail "cmake --install failed"
+launcher="$prefix/bin/qd740n-updater"
+[ -x "$launcher" ] || fail "no launcher at bin/qd740n-updater"
+
+mkdir "$tmp/links" "$tmp/elsewhere"
+ln -s "../pre fix/bin/qd740n-updater" "$tmp/links/qd740n-updater"
+
+# A virtual display; Xvfb picks a free display number and writes it to fd 3
+# once it accepts connections.
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+pids+=($!)
+wait_until 20 "${pids[0]}" test -s "$tmp/display" || fail "Xvfb did not start"
+display=$(head -n1 "$tmp/display")
+export DISPLAY=":$display"
+unset WAYLAND_DISPLAY
+export QT_QPA_PLATFORM=xcb
+export XDG_RUNTIME_DIR="$tmp/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+# A bare device: no boot region, so Check Versions ends in a bootstrap.
+cat >"$tmp/device.json" <<'JSON'
+{
+    "attached": true,
+    "serial": 740123,
+    "boot": null,
+    "run": 5,
+    "fpga": 6,
+    "timeScale": 0
+}
+JSON
+export QD740N_SIM_DEVICE="$tmp/device.json"
+export QD740N_SIM_TRACE="$tmp/trace.txt"
+
+cd "$tmp/elsewhere"
+PATH="$tmp/links:$PATH" qd740n-updater >"$tmp/app.log" 2>&1 &
+app=$!
+pids+=("$app")
+
+title="QD740N Firmware Update $version"
+find_window() {
+    window=$(xdotool search --onlyvisible --name "^${title//./\\.}\$" 2>/dev/null | head -n1)
+    [ -n "$window" ]
+}
+wait_until 30 "$app" find_window || fail "no window titled \"$title\""
+
+# The launcher has exec'd the program: same process, running in the data
+# folder with the installed device library.
+[ "$(readlink "/proc/$app/cwd")" = "$prefix/share/qd740n-updater" ] \
+    || fail "working directory is $(readlink "/proc/$app/cwd")"
+grep -qF "$prefix/lib/qd740n-updater/libqd_api.so" "/proc/$app/maps" \
+    || fail "the installed libqd_api.so is not loaded"
+grep -q '^qdGetAPIVersion()' "$tmp/trace.txt" || fail "the device library was not called"
+! grep -q '^qdOpenBootstrapDevice' "$tmp/trace.txt" || fail "bootstrapped before Check Versions"
+
+# Focus the window: the log takes the focus, Tab moves it on to Check
+# Versions, and Space presses it.
+xdotool windowfocus --sync "$window" || fail "cannot focus the window"
+xdotool key --delay 50 Tab space
+
+expected='qdOpenBootstrapDevice("./firmware/qd740n_boot_4.img") -> 0'
+wait_until 30 "$app" grep -qxF "$expected" "$tmp/trace.txt" \
+    || fail "the trace has no line: $expected"
+
+echo "installed launcher ran from $prefix and bootstrapped from its firmware folder"
