@@ -1,0 +1,585 @@
+// The three device workers (probe, update, restore) run against the simulated
+// QD740N: the lines each one says, its result, the calls the device saw and
+// their order relative to the lines, and what the device keeps afterwards.
+#include "checkversionthread.h"
+#include "detectstate.h"
+#include "restorethread.h"
+#include "simdevicefile.h"
+#include "updateversionthread.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+constexpr int kSerial = 512377;
+constexpr unsigned long kDeadlineMs = 30000; // generous: every device call is instant here
+
+const QString kBootPath = QStringLiteral("\"./firmware/qd740n_boot_4.img\"");
+const QString kRunPath = QStringLiteral("\"./firmware/qd740n_run_5.img\"");
+const QString kFpgaPath = QStringLiteral("\"./firmware/qd740n_fpga_6.rbf\"");
+
+// The steps of a run as the tables write them: a device call with the status
+// it answered, or a line the worker said.
+QString call(const QString &name, int status = 0)
+{
+    return QStringLiteral("%1 -> %2").arg(name).arg(status);
+}
+
+QString say(const QString &line)
+{
+    return QStringLiteral("say: ") + line;
+}
+
+QStringList linesOf(const QStringList &steps)
+{
+    QStringList lines;
+    for (const QString &step : steps) {
+        if (step.startsWith(QLatin1String("say: ")))
+            lines << step.mid(5);
+    }
+    return lines;
+}
+
+// The test device: the default one with the test serial, changed by `fields`.
+QJsonObject device(const QJsonObject &fields = {})
+{
+    QJsonObject result = SimDeviceFile::defaultDevice();
+    result.insert("serial", kSerial);
+    for (auto it = fields.begin(); it != fields.end(); ++it)
+        result.insert(it.key(), it.value());
+    return result;
+}
+
+QJsonObject failing(const QString &name, int status = 1)
+{
+    return QJsonObject { { name, status } };
+}
+
+// One line of the simulator's trace: name(arguments) -> status.
+struct TraceCall
+{
+    QString name;
+    QStringList args;
+    int status = 0;
+};
+
+TraceCall parseCall(const QString &line)
+{
+    const int open = line.indexOf(QLatin1Char('('));
+    const int arrow = line.lastIndexOf(QLatin1String(") -> "));
+    TraceCall c;
+    c.name = line.left(open);
+    const QString args = line.mid(open + 1, arrow - open - 1);
+    if (!args.isEmpty())
+        c.args = args.split(QLatin1String(", "));
+    c.status = line.mid(arrow + 5).toInt();
+    return c;
+}
+
+bool isOpen(const QString &name)
+{
+    return name == QLatin1String("qdOpenDevice") || name == QLatin1String("qdBootOpenDevice")
+        || name == QLatin1String("qdBootOpenDeviceBySerial")
+        || name == QLatin1String("qdOpenBootstrapDevice");
+}
+
+bool isClose(const QString &name)
+{
+    return name == QLatin1String("qdCloseDevice") || name == QLatin1String("qdBootCloseDevice");
+}
+
+// What one worker run left behind: the lines as a queued receiver gets them,
+// the calls the device saw, and both merged in the order they happened.
+struct Run
+{
+    QStringList lines;
+    QList<TraceCall> calls;
+    QStringList steps;
+};
+
+template <typename Worker>
+void runWorker(
+    Worker &worker, void (Worker::*textSignal)(const QString &), const SimDeviceFile &sim, Run &run)
+{
+    // A direct connection runs on the worker thread while the worker waits,
+    // so the trace length read there counts exactly the calls made before the line.
+    const int base = int(sim.trace().size());
+    QList<QPair<int, QString>> marks;
+    const QMetaObject::Connection marking = QObject::connect(
+        &worker, textSignal, &worker,
+        [&](const QString &line) {
+            marks.append({ int(sim.trace().size()) - base, line });
+        },
+        Qt::DirectConnection);
+    QSignalSpy lineSpy(&worker, textSignal);
+    QSignalSpy finishedSpy(&worker, &QThread::finished);
+
+    worker.start();
+    const bool ended = worker.wait(kDeadlineMs);
+    QObject::disconnect(marking);
+    QVERIFY2(ended, "the worker did not finish");
+    QCOMPARE(finishedSpy.count(), 1);
+
+    for (const QList<QVariant> &arguments : std::as_const(lineSpy))
+        run.lines << arguments.at(0).toString();
+    const QStringList trace = sim.trace().mid(base);
+    int next = 0;
+    for (int i = 0; i <= trace.size(); ++i) {
+        while (next < marks.size() && marks.at(next).first == i)
+            run.steps << say(marks.at(next++).second);
+        if (i < trace.size()) {
+            const TraceCall c = parseCall(trace.at(i));
+            run.calls << c;
+            run.steps << call(c.name, c.status);
+        }
+    }
+}
+
+int successfulOpens(const QList<TraceCall> &calls)
+{
+    return int(std::count_if(calls.begin(), calls.end(),
+        [](const TraceCall &c) { return isOpen(c.name) && c.status == 0; }));
+}
+
+// Every handle call goes to the one handle the run opened, every close is
+// accepted (the device refuses a handle it never gave out, or -1), and there
+// are exactly `closes` of them.
+void checkHandles(const QList<TraceCall> &calls, int closes)
+{
+    QSet<QString> handles;
+    int closed = 0;
+    for (const TraceCall &c : calls) {
+        if (isOpen(c.name))
+            continue;
+        QVERIFY2(!c.args.isEmpty(), qPrintable(c.name));
+        handles.insert(c.args.at(0));
+        if (isClose(c.name)) {
+            QCOMPARE(c.status, 0);
+            ++closed;
+        }
+    }
+    QVERIFY2(handles.size() <= 1, qPrintable(QStringList(handles.values()).join(u' ')));
+    QVERIFY(!handles.contains(QStringLiteral("-1")));
+    QCOMPARE(closed, closes);
+}
+
+// The image paths and numbers the device received: the target images, the
+// serial where the boot sector is written and `runValue` with the run sector.
+void checkArguments(const QList<TraceCall> &calls, int serial, int runValue)
+{
+    for (const TraceCall &c : calls) {
+        if (c.name == QLatin1String("qdOpenBootstrapDevice"))
+            QCOMPARE(c.args, QStringList { kBootPath });
+        else if (c.name == QLatin1String("qdBootOpenDeviceBySerial"))
+            QCOMPARE(c.args, QStringList { QString::number(serial) });
+        else if (c.name == QLatin1String("qdBootWriteBootSector"))
+            QCOMPARE(c.args.mid(1), QStringList({ kBootPath, QString::number(serial) }));
+        else if (c.name == QLatin1String("qdBootWriteRunSector"))
+            QCOMPARE(c.args.mid(1), QStringList({ kRunPath, QString::number(runValue) }));
+        else if (c.name == QLatin1String("qdBootWriteFPGAProgram"))
+            QCOMPARE(c.args.mid(1), QStringList { kFpgaPath });
+    }
+}
+
+QString show(const QJsonValue &value)
+{
+    return QString::fromUtf8(QJsonDocument(QJsonArray { value }).toJson(QJsonDocument::Compact));
+}
+
+// The device file holds the given fields (a null region is an erased one).
+void checkDevice(const SimDeviceFile &sim, const QJsonObject &expected)
+{
+    const QJsonObject actual = sim.read();
+    for (auto it = expected.begin(); it != expected.end(); ++it) {
+        QVERIFY2(actual.value(it.key()) == it.value(),
+            qPrintable(QStringLiteral("%1 is %2, expected %3")
+                           .arg(it.key(), show(actual.value(it.key())), show(it.value()))));
+    }
+}
+
+QJsonObject regions(const QJsonValue &boot, const QJsonValue &run, const QJsonValue &fpga)
+{
+    return QJsonObject { { "serial", kSerial }, { "boot", boot }, { "run", run },
+        { "fpga", fpga } };
+}
+
+const QJsonValue erased; // null: the region holds no valid image
+
+int statusField(const DeviceStatus &status, const QString &key)
+{
+    if (key == QLatin1String("serial"))
+        return status.serial;
+    if (key == QLatin1String("boot"))
+        return status.bootVersion;
+    if (key == QLatin1String("run"))
+        return status.runVersion;
+    return status.fpgaVersion;
+}
+
+} // namespace
+
+class TestWorkers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void probe_data();
+    void probe();
+    void update_data();
+    void update();
+    void restore_data();
+    void restore();
+    void probeRestoreProbe_data();
+    void probeRestoreProbe();
+};
+
+void TestWorkers::probe_data()
+{
+    QTest::addColumn<QJsonObject>("device");
+    QTest::addColumn<bool>("bootImagePresent");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QJsonObject>("fields"); // status fields the path leaves reliable
+
+    const QJsonObject running = device({ { "boot", 3 }, { "run", 5 }, { "fpga", 7 } });
+    const QJsonObject bootLoader = device({ { "bootLoader", true } });
+    const QJsonObject bare = device({ { "boot", erased } });
+    const QStringList toBootLoader = { call("qdOpenDevice", 2), say("Failed to open QD740N."),
+        say("Looking for QD740N boot device...") };
+    const QStringList toBootstrap = toBootLoader
+        + QStringList { call("qdBootOpenDevice", 2), say("Failed to open QD740N boot device."),
+              say("Looking to bootstrap QD740N.") };
+
+    QTest::newRow("running") << running << true
+                             << QStringList { call("qdOpenDevice"), call("qdGetFirmwareVersion"),
+                                    call("qdGetDeviceInfo"), call("qdCloseDevice") }
+                             << int(Running)
+                             << QJsonObject { { "serial", kSerial }, { "boot", 3 }, { "run", 5 },
+                                    { "fpga", 7 } };
+    QTest::newRow("running, version query fails")
+        << device({ { "fail", failing("qdGetFirmwareVersion") } }) << true
+        << QStringList { call("qdOpenDevice"), call("qdGetFirmwareVersion", 1),
+               call("qdCloseDevice"), say("Failed to retrieve firmware versions.") }
+        << int(NotDetected) << QJsonObject {};
+    QJsonObject serialFails = running;
+    serialFails.insert("fail", failing("qdGetDeviceInfo", -7));
+    QTest::newRow("running, serial query fails")
+        << serialFails << true
+        << QStringList { call("qdOpenDevice"), call("qdGetFirmwareVersion"),
+               call("qdGetDeviceInfo", -7), call("qdCloseDevice"),
+               say("Failed to retrieve serial number.") }
+        << int(NotDetected) << QJsonObject { { "boot", 3 }, { "run", 5 }, { "fpga", 7 } };
+    QTest::newRow("boot loader") << bootLoader << true
+                                 << toBootLoader
+            + QStringList { call("qdBootOpenDevice"), call("qdBootGetDeviceSerial"),
+                  call("qdBootCloseDevice") }
+                                 << int(BootLoader) << QJsonObject { { "serial", kSerial } };
+    QJsonObject bootLoaderSerialFails = bootLoader;
+    bootLoaderSerialFails.insert("fail", failing("qdBootGetDeviceSerial"));
+    QTest::newRow("boot loader, serial query fails") << bootLoaderSerialFails << true
+                                                     << toBootLoader
+            + QStringList { call("qdBootOpenDevice"), call("qdBootGetDeviceSerial", 1),
+                  call("qdBootCloseDevice"), say("Failed to retrieve serial number.") }
+                                                     << int(NotDetected) << QJsonObject {};
+    QTest::newRow("boot region erased, bootstrapped") << bare << true
+                                                      << toBootstrap
+            + QStringList { call("qdOpenBootstrapDevice"), call("qdBootGetSerialFromFlash"),
+                  call("qdBootCloseDevice") } << int(Bootstrapped)
+                                                      << QJsonObject { { "serial", kSerial } };
+    QJsonObject flashSerialFails = bare;
+    flashSerialFails.insert("fail", failing("qdBootGetSerialFromFlash", 3));
+    QTest::newRow("bootstrapped, flash serial fails") << flashSerialFails << true
+                                                      << toBootstrap
+            + QStringList { call("qdOpenBootstrapDevice"), call("qdBootGetSerialFromFlash", 3),
+                  call("qdBootCloseDevice") } << int(NotDetected)
+                                                      << QJsonObject {};
+    QTest::newRow("no device") << device({ { "attached", false } }) << true
+                               << toBootstrap + QStringList { call("qdOpenBootstrapDevice", 2) }
+                               << int(NotDetected) << QJsonObject {};
+    QTest::newRow("boot image missing from firmware/")
+        << bare << false << toBootstrap + QStringList { call("qdOpenBootstrapDevice", 4) }
+        << int(NotDetected) << QJsonObject {};
+}
+
+void TestWorkers::probe()
+{
+    QFETCH(QJsonObject, device);
+    QFETCH(bool, bootImagePresent);
+    QFETCH(QStringList, steps);
+    QFETCH(int, state);
+    QFETCH(QJsonObject, fields);
+
+    SimDeviceFile sim(device);
+    if (!bootImagePresent)
+        QVERIFY(QFile::remove(sim.firmwarePath(QStringLiteral("qd740n_boot_4.img"))));
+    CheckVersionThread worker;
+    Run run;
+    runWorker(worker, &CheckVersionThread::updateText, sim, run);
+    if (QTest::currentTestFailed())
+        return;
+
+    QCOMPARE(run.steps, steps);
+    QCOMPARE(run.lines, linesOf(steps));
+    QCOMPARE(worker.status.state, state);
+    for (auto it = fields.begin(); it != fields.end(); ++it) {
+        QVERIFY2(statusField(worker.status, it.key()) == it.value().toInt(),
+            qPrintable(QStringLiteral("%1 is %2")
+                           .arg(it.key())
+                           .arg(statusField(worker.status, it.key()))));
+    }
+    checkHandles(run.calls, successfulOpens(run.calls));
+    checkArguments(run.calls, kSerial, kSerial);
+    // A probe writes nothing to the device.
+    checkDevice(sim,
+        QJsonObject { { "serial", device.value("serial") }, { "boot", device.value("boot") },
+            { "run", device.value("run") }, { "fpga", device.value("fpga") } });
+}
+
+void TestWorkers::update_data()
+{
+    QTest::addColumn<QList<int>>("version"); // on the device and in the probe's status
+    QTest::addColumn<QJsonObject>("fail");
+    QTest::addColumn<int>("serial"); // in the probe's status
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<bool>("succeeded");
+    QTest::addColumn<QJsonObject>("after");
+
+    const QString skipBoot = say("Skipping boot Fx3, already current version.");
+    const QString skipRun = say("Skipping run Fx3, already current version.");
+    const QString skipFpga = say("Skipping FPGA, already current version.");
+    const QStringList bootWritten = { say("Updating boot Fx3, estimated 10 seconds."),
+        call("qdBootClearBootSector"), call("qdBootWriteBootSector") };
+    const QStringList runWritten = { say("Updating run Fx3, estimated 10 seconds."),
+        call("qdBootClearRunSector"), call("qdBootWriteRunSector") };
+    const QStringList fpgaWritten = { say("Updating FPGA, estimated 6 minutes."),
+        call("qdBootClearFPGAProgram"), call("qdBootWriteFPGAProgram") };
+    const QStringList opened = { call("qdBootOpenDeviceBySerial") };
+    const QJsonObject none;
+    const QJsonObject target = regions(4, 5, 6);
+
+    QTest::newRow("4.5.6: all current, nothing written")
+        << QList<int> { 4, 5, 6 } << none << kSerial
+        << opened + QStringList { skipBoot, skipRun, skipFpga } << true << target;
+    QTest::newRow("4.2.6: run sector only")
+        << QList<int> { 4, 2, 6 } << none << kSerial
+        << opened + QStringList { skipBoot } + runWritten + QStringList { skipFpga } << true
+        << target;
+    QTest::newRow("5.5.6: newer boot sector rewritten with image 4")
+        << QList<int> { 5, 5, 6 } << none << kSerial
+        << opened + bootWritten + QStringList { skipRun, skipFpga } << true << target;
+    QTest::newRow("4.5.3: FPGA only")
+        << QList<int> { 4, 5, 3 } << none << kSerial
+        << opened + QStringList { skipBoot, skipRun } + fpgaWritten << true << target;
+    QTest::newRow("3.3.3: all three rewritten")
+        << QList<int> { 3, 3, 3 } << none << kSerial
+        << opened + bootWritten + runWritten + fpgaWritten << true << target;
+    QTest::newRow("serial not on the device")
+        << QList<int> { 3, 3, 3 } << none << kSerial + 1
+        << QStringList { call("qdBootOpenDeviceBySerial", 2), say("Cannot Find Device") } << false
+        << regions(3, 3, 3);
+
+    // Each examined call failing on a device that needs all three components:
+    // the steps up to it, then the failure line, and no call after it.
+    const QStringList all = opened + bootWritten + runWritten + fpgaWritten;
+    auto failAt = [&](const char *tag, const QString &name, int status, const QString &line,
+                      const QJsonObject &after) {
+        const int at = int(all.indexOf(call(name)));
+        QTest::newRow(tag) << QList<int> { 3, 3, 3 } << failing(name, status) << kSerial
+                           << all.mid(0, at) + QStringList { call(name, status), say(line) }
+                           << false << after;
+    };
+    failAt("open by serial fails", "qdBootOpenDeviceBySerial", 2, "Cannot Find Device",
+        regions(3, 3, 3));
+    failAt("boot clear fails", "qdBootClearBootSector", 1, "Failed Clearing", regions(3, 3, 3));
+    failAt("boot write fails", "qdBootWriteBootSector", 4, "Failed Writing", regions(erased, 3, 3));
+    failAt("run clear fails", "qdBootClearRunSector", 1, "Failed Clearing", regions(4, 3, 3));
+    failAt("run write fails", "qdBootWriteRunSector", -1, "Failed Writing", regions(4, erased, 3));
+    failAt("FPGA clear fails", "qdBootClearFPGAProgram", 3, "Failed Clearing", regions(4, 5, 3));
+    failAt(
+        "FPGA write fails", "qdBootWriteFPGAProgram", 1, "Failed Writing", regions(4, 5, erased));
+}
+
+void TestWorkers::update()
+{
+    QFETCH(QList<int>, version);
+    QFETCH(QJsonObject, fail);
+    QFETCH(int, serial);
+    QFETCH(QStringList, steps);
+    QFETCH(bool, succeeded);
+    QFETCH(QJsonObject, after);
+
+    SimDeviceFile sim(device({ { "boot", version.at(0) }, { "run", version.at(1) },
+        { "fpga", version.at(2) }, { "fail", fail } }));
+    UpdateVersionThread worker;
+    worker.status = DeviceStatus { Running, serial, version.at(0), version.at(1), version.at(2) };
+    QSignalSpy replaceSpy(&worker, &UpdateVersionThread::replaceLastLine);
+    Run run;
+    runWorker(worker, &UpdateVersionThread::addLine, sim, run);
+    if (QTest::currentTestFailed())
+        return;
+
+    QCOMPARE(run.steps, steps);
+    QCOMPARE(run.lines, linesOf(steps));
+    QCOMPARE(worker.succeeded, succeeded);
+    QCOMPARE(replaceSpy.count(), 0);
+    checkHandles(run.calls, 0); // the boot-loader handle is left open on every path
+    checkArguments(run.calls, serial, -1);
+    checkDevice(sim, after);
+}
+
+void TestWorkers::restore_data()
+{
+    QTest::addColumn<QJsonObject>("device");
+    QTest::addColumn<bool>("bootImagePresent");
+    QTest::addColumn<int>("state"); // in the probe's status
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<bool>("succeeded");
+    QTest::addColumn<QJsonObject>("after");
+
+    const QStringList restored = {
+        say("Updating boot Fx3, estimated 10 seconds."),
+        call("qdBootClearBootSector"),
+        call("qdBootWriteBootSector"),
+        say("Updating run Fx3 device, estimated 10 seconds."),
+        call("qdBootClearRunSector"),
+        call("qdBootWriteRunSector"),
+        say("Updating FPGA, estimated 6 minutes."),
+        call("qdBootClearFPGAProgram"),
+        call("qdBootWriteFPGAProgram"),
+    };
+    const QStringList closed = { call("qdBootCloseDevice") };
+    const QJsonObject inBootLoader
+        = device({ { "boot", 3 }, { "run", 3 }, { "fpga", 3 }, { "bootLoader", true } });
+    const QJsonObject bare = device({ { "boot", erased }, { "run", 3 }, { "fpga", 3 } });
+    QJsonObject target = regions(4, 5, 6);
+    target.insert("bootLoader", false); // the closed device restarts into its firmware
+    const QStringList notOpened = { call("qdBootOpenDevice", 2) };
+    QJsonObject unplugged = regions(4, 4, 6);
+    unplugged.insert("attached", false);
+
+    QTest::newRow("boot loader, opened directly")
+        << inBootLoader << true << int(BootLoader)
+        << QStringList { call("qdBootOpenDevice") } + restored + closed << true << target;
+    QTest::newRow("boot region erased, bootstrapped")
+        << bare << true << int(Bootstrapped)
+        << notOpened + QStringList { call("qdOpenBootstrapDevice") } + restored + closed << true
+        << target;
+    QTest::newRow("no device") << device({ { "attached", false } }) << true << int(Bootstrapped)
+                               << notOpened
+            + QStringList { call("qdOpenBootstrapDevice", 2), say("Failed to open device.") }
+                               << false << unplugged;
+    QTest::newRow("boot region erased, boot image missing") << bare << false << int(Bootstrapped)
+                                                            << notOpened
+            + QStringList { call("qdOpenBootstrapDevice", 4), say("Failed to open device.") }
+                                                            << false << regions(erased, 3, 3);
+
+    auto failAt
+        = [&](const char *tag, const QString &name, const QString &line, const QJsonObject &after) {
+              QJsonObject failingDevice = inBootLoader;
+              failingDevice.insert("fail", failing(name));
+              const int at = int(restored.indexOf(call(name)));
+              QTest::newRow(tag) << failingDevice << true << int(BootLoader)
+                                 << QStringList { call("qdBootOpenDevice") } + restored.mid(0, at)
+                      + QStringList { call(name, 1), say(line) }
+                                 << false << after;
+          };
+    failAt("boot clear fails", "qdBootClearBootSector", "Failed clearing boot Fx3 device.",
+        regions(3, 3, 3));
+    failAt("boot write fails", "qdBootWriteBootSector", "Failed writing boot Fx3.",
+        regions(erased, 3, 3));
+    failAt("run clear fails", "qdBootClearRunSector", "Failed clearing run Fx3 device.",
+        regions(4, 3, 3));
+    failAt("run write fails", "qdBootWriteRunSector", "Failed writing run Fx3.",
+        regions(4, erased, 3));
+    failAt("FPGA clear fails", "qdBootClearFPGAProgram", "Failed clearing FPGA.", regions(4, 5, 3));
+    failAt("FPGA write fails", "qdBootWriteFPGAProgram", "Failed writing FPGA.",
+        regions(4, 5, erased));
+}
+
+void TestWorkers::restore()
+{
+    QFETCH(QJsonObject, device);
+    QFETCH(bool, bootImagePresent);
+    QFETCH(int, state);
+    QFETCH(QStringList, steps);
+    QFETCH(bool, succeeded);
+    QFETCH(QJsonObject, after);
+
+    SimDeviceFile sim(device);
+    if (!bootImagePresent)
+        QVERIFY(QFile::remove(sim.firmwarePath(QStringLiteral("qd740n_boot_4.img"))));
+    RestoreThread worker;
+    // The versions are not the device's: the restore must not look at them.
+    worker.status = DeviceStatus { state, kSerial, 4, 5, 6 };
+    Run run;
+    runWorker(worker, &RestoreThread::addLine, sim, run);
+    if (QTest::currentTestFailed())
+        return;
+
+    QCOMPARE(run.steps, steps);
+    QCOMPARE(run.lines, linesOf(steps));
+    QCOMPARE(worker.succeeded, succeeded);
+    checkHandles(run.calls, succeeded ? 1 : 0); // closed after full success only
+    checkArguments(run.calls, kSerial, kSerial);
+    checkDevice(sim, after);
+}
+
+// The probe's status carried into the restore, as the console does it: the
+// restored device keeps its serial and is found running the target set.
+void TestWorkers::probeRestoreProbe_data()
+{
+    QTest::addColumn<QJsonObject>("device");
+    QTest::addColumn<int>("found");
+
+    QTest::newRow("boot loader") << device({ { "bootLoader", true }, { "run", erased } })
+                                 << int(BootLoader);
+    QTest::newRow("boot region erased")
+        << device({ { "boot", erased }, { "fpga", erased } }) << int(Bootstrapped);
+}
+
+void TestWorkers::probeRestoreProbe()
+{
+    QFETCH(QJsonObject, device);
+    QFETCH(int, found);
+
+    SimDeviceFile sim(device);
+    Run run;
+    CheckVersionThread before;
+    runWorker(before, &CheckVersionThread::updateText, sim, run);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(before.status.state, found);
+    QCOMPARE(before.status.serial, kSerial);
+
+    RestoreThread restore;
+    restore.status = before.status;
+    runWorker(restore, &RestoreThread::addLine, sim, run);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(restore.succeeded);
+
+    CheckVersionThread after;
+    const qsizetype linesBefore = run.lines.size();
+    runWorker(after, &CheckVersionThread::updateText, sim, run);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(run.lines.size(), linesBefore); // a running device is found without a line
+    QCOMPARE(after.status.state, int(Running));
+    QCOMPARE(after.status.serial, kSerial);
+    QCOMPARE(
+        QList<int>({ after.status.bootVersion, after.status.runVersion, after.status.fpgaVersion }),
+        QList<int>({ 4, 5, 6 }));
+}
+
+QTEST_GUILESS_MAIN(TestWorkers)
+
+#include "tst_workers.moc"
