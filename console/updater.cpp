@@ -14,6 +14,7 @@
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextEdit>
 
@@ -75,13 +76,15 @@ void Updater::addStatusLine(const QString &s, bool success)
     addColouredLine(s, success ? green : QColor(Qt::red));
 }
 
-// The colour applies to the appended paragraph only.
+// The colour applies to the appended paragraph only. The format in force
+// before comes back whole, so plain lines after it carry no colour of their
+// own and grey out with the rest of the log when the console is disabled.
 void Updater::addColouredLine(const QString &s, const QColor &colour)
 {
-    const QColor previous = logView->textColor();
+    const QTextCharFormat previous = logView->currentCharFormat();
     logView->setTextColor(colour);
     logView->append(s);
-    logView->setTextColor(previous);
+    logView->setCurrentCharFormat(previous);
 }
 
 void Updater::replaceLastLine(const QString &s)

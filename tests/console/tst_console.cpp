@@ -1,0 +1,427 @@
+// The main window and the operator console as the operator sees them: the
+// window, the banner, the log's line slots and their colours, the controls and
+// their layout, the console's slot table, and the target image paths.
+#include "mainwindow.h"
+#include "simdevicefile.h"
+#include "targetfirmware.h"
+#include "updater.h"
+
+#include <QBoxLayout>
+#include <QMetaMethod>
+#include <QPushButton>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextEdit>
+
+#include <cstring>
+
+namespace {
+
+const QStringList bannerLines = {
+    QStringLiteral("QD740N firmware updater"),
+    QStringLiteral("QD API version 1.0.0 (simulated)"),
+    QStringLiteral("Update to firmware version 4.5.6"),
+    QString(),
+    QStringLiteral("Ensure the QD740N is fully connected to the PC."),
+    QStringLiteral("Do NOT disconnect the QD740N at any time during the update."),
+    QStringLiteral(
+        "Disconnecting the QD740N during an update will leave your device in an unoperable state."),
+};
+
+const QColor green(34, 177, 76, 255);
+
+QTextEdit *logOf(const MainWindow &window)
+{
+    return window.findChild<QTextEdit *>(QStringLiteral("logView"));
+}
+
+QStringList paragraphs(const QTextEdit *log)
+{
+    QStringList lines;
+    for (QTextBlock block = log->document()->begin(); block.isValid(); block = block.next())
+        lines << block.text();
+    return lines;
+}
+
+QColor normalColour(const QTextEdit *log)
+{
+    return log->palette().color(QPalette::Text);
+}
+
+// The colour each paragraph is drawn in: its fragments' foreground, or the
+// view's text colour where none is set; invalid where the fragments differ.
+QList<QColor> paragraphColours(const QTextEdit *log)
+{
+    auto colourOf = [log](const QTextCharFormat &format) {
+        return format.hasProperty(QTextFormat::ForegroundBrush) ? format.foreground().color()
+                                                                : normalColour(log);
+    };
+    QList<QColor> colours;
+    for (QTextBlock block = log->document()->begin(); block.isValid(); block = block.next()) {
+        QColor colour = colourOf(block.charFormat()); // an empty paragraph has no fragment
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QColor c = colourOf(it.fragment().charFormat());
+            colour = it == block.begin() || c == colour ? c : QColor();
+        }
+        colours << colour;
+    }
+    return colours;
+}
+
+} // namespace
+
+class TestConsole : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+
+    void windowOpensWithoutDevice();
+    void banner();
+    void apiVersionText_data();
+    void apiVersionText();
+    void statusLineColours();
+    void replaceLastLine_data();
+    void replaceLastLine();
+    void initialControls_data();
+    void initialControls();
+    void layout();
+    void slotTable_data();
+    void slotTable();
+    void noSignals();
+    void imagePaths();
+    void formatPathBounded_data();
+    void formatPathBounded();
+};
+
+void TestConsole::cleanup()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        QVERIFY2(!widget->isVisible(), widget->metaObject()->className());
+}
+
+void TestConsole::windowOpensWithoutDevice()
+{
+    QJsonObject device = SimDeviceFile::defaultDevice();
+    device.insert("attached", false);
+    SimDeviceFile sim(device);
+
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    QCOMPARE(window.windowTitle(), QStringLiteral("QD740N Firmware Update 4.5.6"));
+    QCOMPARE(window.size(), QSize(800, 400));
+    QVERIFY(qobject_cast<Updater *>(window.centralWidget()));
+    QCOMPARE(window.centralWidget()->parentWidget(), &window);
+    // Nothing but the banner's version query touches the device at start.
+    QCOMPARE(sim.traceNames(), QStringList { QStringLiteral("qdGetAPIVersion") });
+}
+
+void TestConsole::banner()
+{
+    SimDeviceFile sim;
+    MainWindow window;
+    window.show();
+    const QTextEdit *log = logOf(window);
+    QVERIFY(log);
+    QVERIFY(log->isReadOnly());
+
+    QCOMPARE(paragraphs(log), bannerLines);
+    const QColor normal = normalColour(log);
+    const QList<QColor> expected
+        = { normal, normal, normal, normal, normal, QColor(Qt::red), normal };
+    QCOMPARE(paragraphColours(log), expected);
+    // The red line leaves the log's own colour as it found it.
+    const QTextEdit fresh;
+    QCOMPARE(log->textColor(), fresh.textColor());
+}
+
+void TestConsole::apiVersionText_data()
+{
+    QTest::addColumn<QJsonValue>("apiVersion"); // undefined: the field is left out
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("traced");
+
+    QTest::newRow("library default")
+        << QJsonValue(QJsonValue::Undefined) << "QD API version 1.0.0 (simulated)"
+        << "qdGetAPIVersion() -> \"1.0.0 (simulated)\"";
+    QTest::newRow("own text") << QJsonValue("7.3.1-bench") << "QD API version 7.3.1-bench"
+                              << "qdGetAPIVersion() -> \"7.3.1-bench\"";
+    QTest::newRow("percent signs") << QJsonValue("100% %s %d") << "QD API version 100% %s %d"
+                                   << "qdGetAPIVersion() -> \"100% %s %d\"";
+    QTest::newRow("non-ASCII") << QJsonValue(QStringLiteral("2.0 \u00e9t\u00e9"))
+                               << QStringLiteral("QD API version 2.0 \u00e9t\u00e9")
+                               << QStringLiteral("qdGetAPIVersion() -> \"2.0 \u00e9t\u00e9\"");
+    QTest::newRow("empty text") << QJsonValue("") << "QD API version "
+                                << "qdGetAPIVersion() -> \"\"";
+    QTest::newRow("no text at all") << QJsonValue(QJsonValue::Null) << "QD API version "
+                                    << "qdGetAPIVersion() -> null";
+}
+
+void TestConsole::apiVersionText()
+{
+    QFETCH(QJsonValue, apiVersion);
+    QFETCH(QString, line);
+    QFETCH(QString, traced);
+
+    QJsonObject device = SimDeviceFile::defaultDevice();
+    if (!apiVersion.isUndefined())
+        device.insert("apiVersion", apiVersion);
+    SimDeviceFile sim(device);
+    MainWindow window;
+
+    // The trace shows what the library really handed back (a null pointer
+    // for the last row), so the line is checked against that answer.
+    QCOMPARE(sim.trace(), QStringList { traced });
+    const QStringList lines = paragraphs(logOf(window));
+    QCOMPARE(lines.size(), 7);
+    QCOMPARE(lines.at(1), line);
+    QCOMPARE(lines.at(2), QStringLiteral("Update to firmware version 4.5.6"));
+}
+
+void TestConsole::statusLineColours()
+{
+    SimDeviceFile sim;
+    MainWindow window;
+    window.show();
+    Updater *updater = qobject_cast<Updater *>(window.centralWidget());
+    const QTextEdit *log = logOf(window);
+    const QColor colourBefore = log->textColor();
+
+    QVERIFY(QMetaObject::invokeMethod(updater, "addLine", Q_ARG(QString, "plain")));
+    QVERIFY(QMetaObject::invokeMethod(
+        updater, "addStatusLine", Q_ARG(QString, "good"), Q_ARG(bool, true)));
+    QVERIFY(QMetaObject::invokeMethod(
+        updater, "addStatusLine", Q_ARG(QString, "bad"), Q_ARG(bool, false)));
+    QVERIFY(QMetaObject::invokeMethod(updater, "addLine", Q_ARG(QString, "after red")));
+    QVERIFY(QMetaObject::invokeMethod(
+        updater, "addStatusLine", Q_ARG(QString, "good again"), Q_ARG(bool, true)));
+    QVERIFY(QMetaObject::invokeMethod(updater, "addLine", Q_ARG(QString, "after green")));
+    QVERIFY(QMetaObject::invokeMethod(updater, "addLine", Q_ARG(QString, "")));
+
+    const QStringList lines = paragraphs(log);
+    QCOMPARE(lines.mid(7),
+        (QStringList { "plain", "good", "bad", "after red", "good again", "after green", "" }));
+    const QColor normal = normalColour(log);
+    const QList<QColor> expected
+        = { normal, green, QColor(Qt::red), normal, green, normal, normal };
+    QCOMPARE(paragraphColours(log).mid(7), expected);
+    QCOMPARE(paragraphColours(log).at(6), normal);
+    QCOMPARE(log->textColor(), colourBefore);
+}
+
+void TestConsole::replaceLastLine_data()
+{
+    QTest::addColumn<QStringList>("added"); // lines appended after the banner
+    QTest::addColumn<QStringList>("replacements");
+    QTest::addColumn<QStringList>("expected"); // the log after the banner
+
+    QTest::newRow("normal text") << QStringList { "first", "second", "Writing FPGA 10%" }
+                                 << QStringList { "Writing FPGA 20%" }
+                                 << QStringList { "first", "second", "Writing FPGA 20%" };
+    QTest::newRow("one character")
+        << QStringList { "first", "x" } << QStringList { "new" } << QStringList { "first", "new" };
+    QTest::newRow("replaced repeatedly")
+        << QStringList { "first", "0%" } << QStringList { "10%", "20%", "30%" }
+        << QStringList { "first", "30%" };
+    QTest::newRow("by an empty line")
+        << QStringList { "first", "second" } << QStringList { "" } << QStringList { "first", "" };
+    // Deleting the last character of an empty paragraph joins it to the one
+    // before, so that paragraph goes as well.
+    QTest::newRow("empty last line") << QStringList { "first", "second", "" }
+                                     << QStringList { "new" } << QStringList { "first", "new" };
+    // A line feed inside a line starts a new paragraph in the log, so this
+    // is the empty last paragraph again.
+    QTest::newRow("line ending in a line feed") << QStringList { "first",
+        "second\n" } << QStringList { "new" } << QStringList { "first", "new" };
+}
+
+void TestConsole::replaceLastLine()
+{
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, replacements);
+    QFETCH(QStringList, expected);
+
+    SimDeviceFile sim;
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    Updater *updater = qobject_cast<Updater *>(window.centralWidget());
+    const QTextEdit *log = logOf(window);
+
+    for (const QString &line : added)
+        QVERIFY(QMetaObject::invokeMethod(updater, "addLine", Q_ARG(QString, line)));
+    for (const QString &line : replacements)
+        QVERIFY(QMetaObject::invokeMethod(updater, "replaceLastLine", Q_ARG(QString, line)));
+
+    QCOMPARE(paragraphs(log), bannerLines + expected);
+    const QList<QColor> colours = paragraphColours(log);
+    QCOMPARE(colours.at(5), QColor(Qt::red));
+    QCOMPARE(colours.last(), normalColour(log));
+}
+
+void TestConsole::initialControls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("enabled");
+
+    QTest::newRow("check") << "checkButton"
+                           << "  Check Versions  " << true;
+    QTest::newRow("update") << "updateButton"
+                            << "  Update  " << false;
+    QTest::newRow("restore") << "restoreButton"
+                             << "  Restore  " << false;
+}
+
+void TestConsole::initialControls()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(bool, enabled);
+
+    SimDeviceFile sim;
+    MainWindow window;
+    window.show();
+    const QPushButton *button = window.findChild<QPushButton *>(name);
+    QVERIFY(button);
+    QCOMPARE(button->text(), text);
+    QCOMPARE(button->isEnabled(), enabled);
+    QVERIFY(button->isVisible());
+    QVERIFY(window.centralWidget()->isEnabled());
+}
+
+void TestConsole::layout()
+{
+    SimDeviceFile sim;
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QWidget *updater = window.centralWidget();
+    QTextEdit *log = logOf(window);
+    const auto *check = window.findChild<QPushButton *>(QStringLiteral("checkButton"));
+    const auto *update = window.findChild<QPushButton *>(QStringLiteral("updateButton"));
+    const auto *restore = window.findChild<QPushButton *>(QStringLiteral("restoreButton"));
+
+    const auto *row = qobject_cast<QBoxLayout *>(updater->layout());
+    QVERIFY(row);
+    QCOMPARE(row->direction(), QBoxLayout::LeftToRight);
+    QCOMPARE(row->count(), 2);
+
+    const auto *logBox = qobject_cast<QBoxLayout *>(row->itemAt(0)->layout());
+    QVERIFY(logBox);
+    QCOMPARE(logBox->direction(), QBoxLayout::TopToBottom);
+    QCOMPARE(logBox->count(), 1);
+    QCOMPARE(logBox->itemAt(0)->widget(), log);
+
+    const auto *buttonBox = qobject_cast<QBoxLayout *>(row->itemAt(1)->layout());
+    QVERIFY(buttonBox);
+    QCOMPARE(buttonBox->direction(), QBoxLayout::TopToBottom);
+    QCOMPARE(buttonBox->count(), 4);
+    QCOMPARE(buttonBox->itemAt(0)->widget(), check);
+    QCOMPARE(buttonBox->itemAt(1)->widget(), update);
+    QCOMPARE(buttonBox->itemAt(2)->widget(), restore);
+    QVERIFY(buttonBox->itemAt(3)->spacerItem());
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(buttonBox->stretch(i), 0);
+        QCOMPARE(buttonBox->itemAt(i)->alignment(), Qt::Alignment());
+    }
+
+    // On screen: the log on the left, taking the height; the buttons stacked
+    // at the top on the right.
+    QVERIFY(log->geometry().right() < check->geometry().left());
+    QVERIFY(check->geometry().bottom() < update->geometry().top());
+    QVERIFY(update->geometry().bottom() < restore->geometry().top());
+    QVERIFY(restore->geometry().bottom() < updater->height() / 2);
+    QVERIFY(log->height() > updater->height() / 2);
+}
+
+void TestConsole::slotTable_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QByteArray>("signature");
+    QTest::addColumn<QByteArrayList>("parameterNames");
+
+    QTest::newRow("addLine") << 0 << QByteArray("addLine(QString)") << QByteArrayList { "s" };
+    QTest::newRow("addStatusLine")
+        << 1 << QByteArray("addStatusLine(QString,bool)") << QByteArrayList { "s", "success" };
+    QTest::newRow("replaceLastLine")
+        << 2 << QByteArray("replaceLastLine(QString)") << QByteArrayList { "s" };
+    QTest::newRow("checkVersions") << 3 << QByteArray("checkVersions()") << QByteArrayList {};
+    QTest::newRow("updateDevice") << 4 << QByteArray("updateDevice()") << QByteArrayList {};
+    QTest::newRow("restoreDevice") << 5 << QByteArray("restoreDevice()") << QByteArrayList {};
+}
+
+void TestConsole::slotTable()
+{
+    QFETCH(int, index);
+    QFETCH(QByteArray, signature);
+    QFETCH(QByteArrayList, parameterNames);
+
+    const QMetaObject &meta = Updater::staticMetaObject;
+    const QMetaMethod method = meta.method(meta.methodOffset() + index);
+    QCOMPARE(method.methodSignature(), signature);
+    QCOMPARE(method.parameterNames(), parameterNames);
+    QCOMPARE(method.methodType(), QMetaMethod::Slot);
+    QCOMPARE(method.access(), QMetaMethod::Private);
+    QCOMPARE(method.returnType(), int(QMetaType::Void));
+    QCOMPARE(meta.indexOfSlot(signature.constData()), meta.methodOffset() + index);
+}
+
+void TestConsole::noSignals()
+{
+    const QMetaObject &meta = Updater::staticMetaObject;
+    QCOMPARE(meta.methodCount() - meta.methodOffset(), 6);
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
+        QVERIFY2(meta.method(i).methodType() != QMetaMethod::Signal,
+            meta.method(i).methodSignature().constData());
+    QCOMPARE(meta.propertyCount(), meta.propertyOffset());
+    QCOMPARE(meta.superClass(), &QWidget::staticMetaObject);
+}
+
+void TestConsole::imagePaths()
+{
+    QCOMPARE(
+        QString::fromStdString(bootImagePath()), QStringLiteral("./firmware/qd740n_boot_4.img"));
+    QCOMPARE(QString::fromStdString(runImagePath()), QStringLiteral("./firmware/qd740n_run_5.img"));
+    QCOMPARE(
+        QString::fromStdString(fpgaImagePath()), QStringLiteral("./firmware/qd740n_fpga_6.rbf"));
+}
+
+void TestConsole::formatPathBounded_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<int>("number");
+
+    // "./firmware/" + name + "_" + number + ".img" is 17 characters plus the name.
+    QTest::newRow("short") << QByteArray("qd740n_boot") << 4;
+    QTest::newRow("fills the buffer") << QByteArray(238, 'a') << 7;
+    QTest::newRow("one byte too long") << QByteArray(239, 'b') << 7;
+    QTest::newRow("number past the end") << QByteArray(236, 'c') << 123456;
+    QTest::newRow("far too long") << QByteArray(1000, 'd') << 5;
+}
+
+void TestConsole::formatPathBounded()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(int, number);
+
+    // The buffer sits inside a larger area filled with a guard byte, so a
+    // write past 256 bytes shows as a changed guard.
+    constexpr char guard = 0x5a;
+    char area[kPathBufferSize + 256];
+    std::memset(area, guard, sizeof area);
+    formatPath(area, "./firmware/%s_%d.img", name.constData(), number);
+
+    const QByteArray full = "./firmware/" + name + "_" + QByteArray::number(number) + ".img";
+    const void *terminator = std::memchr(area, '\0', kPathBufferSize);
+    QVERIFY(terminator);
+    QCOMPARE(QByteArray(area), full.left(kPathBufferSize - 1));
+    for (std::size_t i = kPathBufferSize; i < sizeof area; ++i)
+        QVERIFY2(area[i] == guard, qPrintable(QStringLiteral("byte %1 written").arg(i)));
+}
+
+QTEST_MAIN(TestConsole)
+#include "tst_console.moc"
