@@ -1,0 +1,255 @@
+// What the operator can get wrong around the program: no firmware folder, an
+// image missing, empty, cut short, corrupted or swapped for another
+// component's image, and a working directory with spaces and non-ASCII
+// letters in its path. The console names the call that failed, the firmware
+// folder is never written to, and once the images are put back the device
+// can be brought to 4.5.6.
+#include "consoledriver.h"
+#include "qd_api.h"
+#include "simdevicefile.h"
+#include "simimage.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+const int kSerial = 740321;
+
+QJsonObject deviceFor(const QString &kind)
+{
+    // Without a run sector the device has nothing to run and waits in its boot loader.
+    if (kind == QLatin1String("boot loader"))
+        return simDevice(3, QJsonValue::Null, 5, kSerial);
+    if (kind == QLatin1String("bare"))
+        return simDevice(QJsonValue::Null, 4, 5, kSerial);
+    if (kind == QLatin1String("boot current"))
+        return simDevice(4, 4, 5, kSerial);
+    return simDevice(3, 4, 5, kSerial); // "running"
+}
+
+const SimImage::Region kRegions[3] = { SimImage::Boot, SimImage::Run, SimImage::Fpga };
+const int kTargets[3] = { 4, 5, 6 };
+const char *const kComponents[3] = { "boot", "run", "fpga" };
+const char *const kWrites[3]
+    = { "qdBootWriteBootSector", "qdBootWriteRunSector", "qdBootWriteFPGAProgram" };
+
+const QString kBootStage = QStringLiteral("Updating boot Fx3, estimated 10 seconds.");
+const QString kRunUpdateStage = QStringLiteral("Updating run Fx3, estimated 10 seconds.");
+const QString kRunRestoreStage = QStringLiteral("Updating run Fx3 device, estimated 10 seconds.");
+const QString kFpgaStage = QStringLiteral("Updating FPGA, estimated 6 minutes.");
+
+QString imagePath(int component)
+{
+    return QStringLiteral("firmware/")
+        + SimImage::fileName(kRegions[component], kTargets[component]);
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(bytes) == bytes.size();
+}
+
+// Spoils one image in ./firmware the way an operator's copy might.
+bool spoil(const QString &damage, int component)
+{
+    if (damage == QLatin1String("no firmware folder"))
+        return QDir(QStringLiteral("firmware")).removeRecursively();
+    const QString path = imagePath(component);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray bytes = file.readAll();
+    file.close();
+    if (damage == QLatin1String("missing"))
+        return QFile::remove(path);
+    if (damage == QLatin1String("empty"))
+        return writeFile(path, QByteArray());
+    if (damage == QLatin1String("truncated"))
+        return writeFile(path, bytes.left(bytes.size() / 2));
+    if (damage == QLatin1String("corrupt")) {
+        bytes[SimImage::headerSize + bytes.size() / 3] ^= 0x5a;
+        return writeFile(path, bytes);
+    }
+    // swapped: another component's image under this component's name
+    const SimImage::Region other = kRegions[(component + 1) % 3];
+    return writeFile(path,
+        SimImage::build(
+            other, kTargets[component], SimImage::payloadFor(other, kTargets[component])));
+}
+
+// The worker lines up to the write that stops on the spoilt image.
+QStringList failedWriteLines(const QString &flow, int component)
+{
+    const bool update = flow == QLatin1String("update");
+    const QStringList stages { kBootStage, update ? kRunUpdateStage : kRunRestoreStage,
+        kFpgaStage };
+    const QStringList updateFailed { "Failed Writing", "Failed Writing", "Failed Writing" };
+    const QStringList restoreFailed { "Failed writing boot Fx3.", "Failed writing run Fx3.",
+        "Failed writing FPGA." };
+    return stages.mid(0, component + 1) << (update ? updateFailed : restoreFailed).at(component);
+}
+
+const QStringList kNoDeviceLines { "Failed to open QD740N.", "Looking for QD740N boot device...",
+    "Failed to open QD740N boot device.", "Looking to bootstrap QD740N." };
+
+} // namespace
+
+class tst_BadInput : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void operatorInput_data();
+    void operatorInput();
+};
+
+void tst_BadInput::cleanup()
+{
+    QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
+}
+
+void tst_BadInput::operatorInput_data()
+{
+    QTest::addColumn<QString>("kind"); // the device's condition
+    QTest::addColumn<QString>("workDir"); // below the test's own directory; empty: that directory
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<int>("component");
+    QTest::addColumn<QString>("flow"); // the flow that ends the run
+    QTest::addColumn<QStringList>("lines"); // the worker's lines in that flow
+    QTest::addColumn<QString>("call"); // the failing call; empty: nothing fails
+
+    const QStringList damages { "missing", "empty", "truncated", "corrupt", "swapped" };
+    for (const QString &damage : damages) {
+        for (int component = 0; component < 3; ++component) {
+            const QString what = QStringLiteral("%1 image %2").arg(kComponents[component], damage);
+            QTest::newRow(qPrintable(QStringLiteral("running device, ") + what))
+                << "running" << QString() << damage << component << "update"
+                << failedWriteLines("update", component) << kWrites[component];
+            QTest::newRow(qPrintable(QStringLiteral("boot-loader device, ") + what))
+                << "boot loader" << QString() << damage << component << "restore"
+                << failedWriteLines("restore", component) << kWrites[component];
+            // The bootstrap reads the boot image itself, before anything is written.
+            if (component == 0)
+                QTest::newRow(qPrintable(QStringLiteral("bare device, ") + what))
+                    << "bare" << QString() << damage << 0 << "check" << kNoDeviceLines
+                    << "qdOpenBootstrapDevice";
+            else
+                QTest::newRow(qPrintable(QStringLiteral("bare device, ") + what))
+                    << "bare" << QString() << damage << component << "restore"
+                    << failedWriteLines("restore", component) << kWrites[component];
+        }
+    }
+
+    // Every path is missing; the boot image is the first one a call examines.
+    QTest::newRow("running device, no firmware folder")
+        << "running" << QString() << "no firmware folder" << 0 << "update"
+        << failedWriteLines("update", 0) << "qdBootWriteBootSector";
+    QTest::newRow("boot-loader device, no firmware folder")
+        << "boot loader" << QString() << "no firmware folder" << 0 << "restore"
+        << failedWriteLines("restore", 0) << "qdBootWriteBootSector";
+    QTest::newRow("bare device, no firmware folder")
+        << "bare" << QString() << "no firmware folder" << 0 << "check" << kNoDeviceLines
+        << "qdOpenBootstrapDevice";
+
+    // A boot sector already at its target is skipped, so its image is never asked for.
+    QTest::newRow("boot sector current, boot image missing")
+        << "boot current" << QString() << "missing" << 0 << "update"
+        << QStringList { "Skipping boot Fx3, already current version.", kRunUpdateStage,
+               kFpgaStage }
+        << QString();
+
+    const QString odd = QStringLiteral("Prüfstand Ω 1");
+    QTest::newRow("odd working directory, running device")
+        << "running" << odd << QString() << 0 << "update"
+        << QStringList { kBootStage, kRunUpdateStage, kFpgaStage } << QString();
+    QTest::newRow("odd working directory, bare device")
+        << "bare" << odd << QString() << 0 << "restore"
+        << QStringList { kBootStage, kRunRestoreStage, kFpgaStage } << QString();
+    QTest::newRow("odd working directory, fpga image corrupt")
+        << "running" << odd << "corrupt" << 2 << "update" << failedWriteLines("update", 2)
+        << "qdBootWriteFPGAProgram";
+}
+
+void tst_BadInput::operatorInput()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, workDir);
+    QFETCH(QString, damage);
+    QFETCH(int, component);
+    QFETCH(QString, flow);
+    QFETCH(QStringList, lines);
+    QFETCH(QString, call);
+
+    SimDeviceFile sim(deviceFor(kind));
+    if (!workDir.isEmpty()) {
+        QVERIFY(QDir(sim.dir()).mkpath(workDir));
+        QVERIFY(QDir::setCurrent(QDir(sim.dir()).filePath(workDir)));
+        QVERIFY(putBackFirmware());
+    }
+    if (!damage.isEmpty())
+        QVERIFY(spoil(damage, component));
+    const QMap<QString, QByteArray> before = firmwareSnapshot();
+
+    const QString heading = headingOf(flow);
+    {
+        ConsoleDriver console;
+        QVERIFY(console.exposed);
+        console.press(console.checkButton());
+        if (flow != QLatin1String("check")) {
+            QPushButton *button = flow == QLatin1String("update") ? console.updateButton()
+                                                                  : console.restoreButton();
+            QVERIFY2(button->isEnabled(), qPrintable(console.lines().join(QLatin1Char('\n'))));
+            console.press(button);
+        }
+        QStringList expected { heading, QString() };
+        expected << lines;
+        if (flow == QLatin1String("check"))
+            expected << notDetectedLines();
+        else
+            expected << (call.isEmpty() ? succeededVerdictLines() : failedVerdictLines());
+        QCOMPARE(console.section(heading), expected);
+        if (flow != QLatin1String("check")) {
+            const QColor verdict
+                = console.colours().value(console.lines().size() - (call.isEmpty() ? 2 : 4));
+            QCOMPARE(verdict, call.isEmpty() ? QColor(34, 177, 76) : QColor(Qt::red));
+        }
+    }
+
+    // The program hands the library paths relative to the working directory
+    // and never writes to the images itself.
+    QCOMPARE(firmwareSnapshot(), before);
+    const QStringList trace = sim.trace();
+    QVERIFY(!trace.isEmpty());
+    for (const QString &line : trace) {
+        if (line.contains(QLatin1String("firmware/")))
+            QVERIFY2(line.contains(QLatin1String("(\"./firmware/qd740n_"))
+                    || line.contains(QLatin1String(", \"./firmware/qd740n_")),
+                qPrintable(line));
+    }
+    if (!call.isEmpty()) {
+        // The spoilt image stops the call that reads it, and nothing follows.
+        QVERIFY2(trace.last().startsWith(call + QLatin1Char('(')), qPrintable(trace.last()));
+        QVERIFY2(trace.last().endsWith(QStringLiteral(" -> %1").arg(int(qdInitBadImage))),
+            qPrintable(trace.last()));
+    } else {
+        const QJsonObject now = sim.read();
+        QCOMPARE(now.value("boot").toInt(), 4);
+        QCOMPARE(now.value("run").toInt(), 5);
+        QCOMPARE(now.value("fpga").toInt(), 6);
+        QCOMPARE(now.value("serial").toInt(), kSerial);
+        return;
+    }
+
+    QVERIFY(putBackFirmware());
+    bringBack(sim, kSerial);
+}
+
+QTEST_MAIN(tst_BadInput)
+#include "tst_badinput.moc"

@@ -1,0 +1,229 @@
+// Every examined device call failing in turn, and every flash clear and write
+// cut short by the device being unplugged, each driven through the real
+// console. Whatever happened, the console says which stage failed, the
+// device hears nothing more, and a replugged device is brought back to 4.5.6
+// by a fresh start of the program.
+#include "consoledriver.h"
+#include "qd_api.h"
+#include "simdevicefile.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+const int kSerial = 740123;
+const char *const kRegions[3] = { "boot", "run", "fpga" };
+
+// Run component older and FPGA newer than the target: the check asks before
+// offering Update, and the update rewrites all three components.
+QJsonObject downgradeDevice()
+{
+    return simDevice(3, 4, 7, kSerial);
+}
+
+QJsonObject olderDevice()
+{
+    return simDevice(3, 4, 5, kSerial);
+}
+
+// Without a run sector the device has nothing to run and waits in its boot
+// loader. (One merely held there with complete firmware restarts into it when
+// the probe closes the boot loader, so the restore would not find it.)
+QJsonObject bootLoaderDevice()
+{
+    return simDevice(3, QJsonValue::Null, 5, kSerial);
+}
+
+// No boot sector: reachable only by bootstrapping it from the boot image.
+QJsonObject bareDevice()
+{
+    return simDevice(QJsonValue::Null, 4, 5, kSerial);
+}
+
+const QString kOpenFailed = QStringLiteral("Failed to open QD740N.");
+const QString kLookBoot = QStringLiteral("Looking for QD740N boot device...");
+const QString kBootFailed = QStringLiteral("Failed to open QD740N boot device.");
+const QString kLookBootstrap = QStringLiteral("Looking to bootstrap QD740N.");
+const QStringList kNoDeviceLines { kOpenFailed, kLookBoot, kBootFailed, kLookBootstrap };
+
+const QStringList kUpdateStages { QStringLiteral("Updating boot Fx3, estimated 10 seconds."),
+    QStringLiteral("Updating run Fx3, estimated 10 seconds."),
+    QStringLiteral("Updating FPGA, estimated 6 minutes.") };
+const QStringList kRestoreStages { QStringLiteral("Updating boot Fx3, estimated 10 seconds."),
+    QStringLiteral("Updating run Fx3 device, estimated 10 seconds."),
+    QStringLiteral("Updating FPGA, estimated 6 minutes.") };
+
+struct Stage
+{
+    const char *clear;
+    const char *write;
+    const char *restoreClearFailed;
+    const char *restoreWriteFailed;
+};
+
+const Stage kStages[3] = {
+    { "qdBootClearBootSector", "qdBootWriteBootSector", "Failed clearing boot Fx3 device.",
+        "Failed writing boot Fx3." },
+    { "qdBootClearRunSector", "qdBootWriteRunSector", "Failed clearing run Fx3 device.",
+        "Failed writing run Fx3." },
+    { "qdBootClearFPGAProgram", "qdBootWriteFPGAProgram", "Failed clearing FPGA.",
+        "Failed writing FPGA." },
+};
+
+} // namespace
+
+class tst_Faults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void faultMatrix_data();
+    void faultMatrix();
+};
+
+void tst_Faults::cleanup()
+{
+    QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
+}
+
+void tst_Faults::faultMatrix_data()
+{
+    QTest::addColumn<QString>("flow");
+    QTest::addColumn<QJsonObject>("device");
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<bool>("unplug");
+    QTest::addColumn<QStringList>("lines"); // the worker's lines
+    QTest::addColumn<QStringList>("after"); // device calls still made after the failing one
+    QTest::addColumn<int>("stage"); // region the failure hits; the ones after it stay as they were
+
+    auto row = [](const QString &flow, const QJsonObject &dev, const QString &call, bool unplug,
+                   const QStringList &lines, const QStringList &after, int stage) {
+        const QString name = flow
+            + (unplug ? QStringLiteral(": unplugged during ") : QStringLiteral(": failing "))
+            + call;
+        QTest::newRow(qPrintable(name)) << flow << dev << call << unplug << lines << after << stage;
+    };
+    const QString close = QStringLiteral("qdCloseDevice");
+    const QString bootClose = QStringLiteral("qdBootCloseDevice");
+    const QString bootstrap = QStringLiteral("qdOpenBootstrapDevice");
+
+    // A failed normal open falls back to the boot loader, which a running
+    // device does not answer, and to bootstrapping, which a device with a
+    // boot sector does not allow.
+    row("check", olderDevice(), "qdOpenDevice", false, kNoDeviceLines,
+        { "qdBootOpenDevice", bootstrap }, -1);
+    row("check", olderDevice(), "qdGetFirmwareVersion", false,
+        { "Failed to retrieve firmware versions." }, { close }, -1);
+    row("check", olderDevice(), "qdGetDeviceInfo", false, { "Failed to retrieve serial number." },
+        { close }, -1);
+    row("check", bootLoaderDevice(), "qdBootOpenDevice", false, kNoDeviceLines, { bootstrap }, -1);
+    row("check", bootLoaderDevice(), "qdBootGetDeviceSerial", false,
+        { kOpenFailed, kLookBoot, "Failed to retrieve serial number." }, { bootClose }, -1);
+    row("check", bareDevice(), bootstrap, false, kNoDeviceLines, {}, -1);
+    row("check", bareDevice(), "qdBootGetSerialFromFlash", false, kNoDeviceLines, { bootClose },
+        -1);
+
+    for (bool unplug : { false, true }) {
+        row("update", downgradeDevice(), "qdBootOpenDeviceBySerial", unplug,
+            { "Cannot Find Device" }, {}, -1);
+        row("restore", bootLoaderDevice(), "qdBootOpenDevice", unplug, { "Failed to open device." },
+            { bootstrap }, -1);
+        for (int stage = 0; stage < 3; ++stage) {
+            const Stage &s = kStages[stage];
+            const QStringList update = kUpdateStages.mid(0, stage + 1);
+            const QStringList restore = kRestoreStages.mid(0, stage + 1);
+            row("update", downgradeDevice(), s.clear, unplug,
+                update + QStringList { "Failed Clearing" }, {}, stage);
+            row("update", downgradeDevice(), s.write, unplug,
+                update + QStringList { "Failed Writing" }, {}, stage);
+            row("restore", bootLoaderDevice(), s.clear, unplug,
+                restore + QStringList { s.restoreClearFailed }, {}, stage);
+            row("restore", bootLoaderDevice(), s.write, unplug,
+                restore + QStringList { s.restoreWriteFailed }, {}, stage);
+        }
+    }
+    // A device the probe had to bootstrap is bootstrapped again by the restore.
+    QTest::newRow("restore: failing qdOpenBootstrapDevice on a bare device")
+        << QStringLiteral("restore") << bareDevice() << bootstrap << false
+        << QStringList { "Failed to open device." } << QStringList() << -1;
+}
+
+void tst_Faults::faultMatrix()
+{
+    QFETCH(QString, flow);
+    QFETCH(QJsonObject, device);
+    QFETCH(QString, call);
+    QFETCH(bool, unplug);
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, after);
+    QFETCH(int, stage);
+
+    SimDeviceFile sim(device);
+    const QJsonObject fault = unplug ? QJsonObject { { "unplugDuring", call } }
+                                     : QJsonObject { { "fail", QJsonObject { { call, 7 } } } };
+    const QString heading = headingOf(flow);
+    {
+        ConsoleDriver console;
+        QVERIFY(console.exposed);
+        WarningAnswerer answerer;
+        if (flow == QLatin1String("check"))
+            sim.update(fault);
+        console.press(console.checkButton());
+        if (flow != QLatin1String("check")) {
+            // The check itself went well; the fault strikes the flow after it.
+            QPushButton *button = flow == QLatin1String("update") ? console.updateButton()
+                                                                  : console.restoreButton();
+            QVERIFY2(button->isEnabled(), qPrintable(console.lines().join(QLatin1Char('\n'))));
+            QCOMPARE(answerer.answered(), device == downgradeDevice() ? 1 : 0);
+            sim.update(fault);
+            console.press(button);
+        }
+
+        QStringList expected { heading, QString() };
+        expected << lines
+                 << (flow == QLatin1String("check") ? notDetectedLines() : failedVerdictLines());
+        QCOMPARE(console.section(heading), expected);
+
+        // Only the verdict is coloured, and it is red.
+        const QList<QColor> colours = console.sectionColours(heading);
+        const int verdict = expected.indexOf(QStringLiteral("Firmware updated unsuccessfully."));
+        QCOMPARE(verdict < 0, flow == QLatin1String("check"));
+        for (int i = 0; i < colours.size(); ++i)
+            QVERIFY2(
+                (colours.at(i) == QColor(Qt::red)) == (i == verdict), qPrintable(expected.at(i)));
+        if (flow == QLatin1String("check")) {
+            QVERIFY(!console.updateButton()->isEnabled());
+            QVERIFY(!console.restoreButton()->isEnabled());
+        }
+    }
+
+    // The failing call is the last the device hears, apart from the closes
+    // and fallback opens the program makes on purpose.
+    const QStringList trace = sim.trace();
+    const QStringList names = sim.traceNames();
+    const int failed = names.lastIndexOf(call);
+    QVERIFY2(failed >= 0, qPrintable(trace.join(QLatin1Char('\n'))));
+    const int status = unplug ? int(qdInitNoDevice) : 7;
+    QVERIFY2(trace.at(failed).endsWith(QStringLiteral(" -> %1").arg(status)),
+        qPrintable(trace.at(failed)));
+    QCOMPARE(names.mid(failed + 1), after);
+
+    const QJsonObject now = sim.read();
+    for (int region = stage + 1; region < 3; ++region)
+        QCOMPARE(now.value(kRegions[region]), device.value(kRegions[region]));
+    QCOMPARE(now.value("serial").toInt(), kSerial);
+    if (unplug) {
+        QCOMPARE(now.value("attached").toBool(true), false);
+        QVERIFY(!now.contains("unplugDuring"));
+        if (stage >= 0)
+            QVERIFY(now.value(kRegions[stage]).isNull());
+    }
+
+    bringBack(sim, kSerial);
+}
+
+QTEST_MAIN(tst_Faults)
+#include "tst_faults.moc"
