@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, and runs every test; then builds the tests
+# again with AddressSanitizer and UndefinedBehaviorSanitizer in a folder of
+# their own and runs the in-process ones there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -7,3 +9,9 @@ scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure
+
+# The real-window and package tests start the same program code that the
+# in-process tests drive; under the sanitizers they would mostly test X11.
+cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQD740N_SANITIZE=ON >/dev/null
+cmake --build build-sanitize
+ctest --test-dir build-sanitize --output-on-failure --label-exclude 'e2e|package'
