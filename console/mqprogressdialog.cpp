@@ -23,7 +23,7 @@ void MQProgressDialog::closeEvent(QCloseEvent *event)
 
 void MQProgressDialog::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Escape) {
+    if (event->matches(QKeySequence::Cancel)) {
         event->accept();
         return;
     }

@@ -66,7 +66,7 @@ Updater::Updater(QWidget *parent)
 
 void Updater::addLine(const QString &s)
 {
-    logView->append(s);
+    appendLine(s, QTextCharFormat());
 }
 
 void Updater::addStatusLine(const QString &s, bool success)
@@ -76,15 +76,25 @@ void Updater::addStatusLine(const QString &s, bool success)
     addColouredLine(s, success ? green : QColor(Qt::red));
 }
 
-// The colour applies to the appended paragraph only. The format in force
-// before comes back whole, so plain lines after it carry no colour of their
-// own and grey out with the rest of the log when the console is disabled.
+// The colour applies to the appended paragraph only.
 void Updater::addColouredLine(const QString &s, const QColor &colour)
 {
-    const QTextCharFormat previous = logView->currentCharFormat();
-    logView->setTextColor(colour);
+    QTextCharFormat format;
+    format.setForeground(colour);
+    appendLine(s, format);
+}
+
+// Each line goes in at the end of the log with a format of its own. The log
+// is read-only but selectable: where the operator last clicked or selected
+// must not colour the lines that follow, and plain lines carry no colour, so
+// they grey out with the rest of the log when the console is disabled.
+void Updater::appendLine(const QString &s, const QTextCharFormat &format)
+{
+    QTextCursor end(logView->document());
+    end.movePosition(QTextCursor::End);
+    logView->setTextCursor(end);
+    logView->setCurrentCharFormat(format);
     logView->append(s);
-    logView->setCurrentCharFormat(previous);
 }
 
 void Updater::replaceLastLine(const QString &s)
@@ -112,7 +122,10 @@ void Updater::runWorkerBlocking(QThread &worker)
     QEventLoop loop;
     connect(&worker, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
     worker.start(QThread::InheritPriority);
-    loop.exec();
+    // A thread that could not be started never finishes; its results stay
+    // at their failure values.
+    if (worker.isRunning() || worker.isFinished())
+        loop.exec();
     // finished() is emitted just before the thread counts as finished.
     worker.wait();
     // Lines the worker said last may still be queued; they belong before the

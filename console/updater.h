@@ -10,6 +10,7 @@
 
 class QColor;
 class QPushButton;
+class QTextCharFormat;
 class QTextEdit;
 class QThread;
 
@@ -33,6 +34,7 @@ private slots:
 
 private:
     void addColouredLine(const QString &s, const QColor &colour);
+    void appendLine(const QString &s, const QTextCharFormat &format);
     void runWorkerBlocking(QThread &worker);
     void addVerdict(bool succeeded);
 

@@ -82,6 +82,7 @@ private slots:
     void apiVersionText_data();
     void apiVersionText();
     void statusLineColours();
+    void linesIgnoreOperatorsSelection();
     void replaceLastLine_data();
     void replaceLastLine();
     void initialControls_data();
@@ -210,6 +211,37 @@ void TestConsole::statusLineColours()
     QCOMPARE(paragraphColours(log).mid(7), expected);
     QCOMPARE(paragraphColours(log).at(6), normal);
     QCOMPARE(log->textColor(), colourBefore);
+}
+
+// The log is selectable: a click into the red banner line or a selection
+// across lines must not colour the lines written afterwards, nor be
+// recoloured by them.
+void TestConsole::linesIgnoreOperatorsSelection()
+{
+    SimDeviceFile sim;
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    Updater *updater = qobject_cast<Updater *>(window.centralWidget());
+    QTextEdit *log = logOf(window);
+
+    const QRect redLine = log->cursorRect(QTextCursor(log->document()->findBlockByNumber(5)));
+    QTest::mouseClick(log->viewport(), Qt::LeftButton, {}, redLine.center() + QPoint(20, 0));
+    QCOMPARE(log->textCursor().blockNumber(), 5);
+    QVERIFY(QMetaObject::invokeMethod(updater, "addLine", Q_ARG(QString, "after a click")));
+
+    QTextCursor selection(log->document()->findBlockByNumber(4));
+    selection.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, 2);
+    log->setTextCursor(selection);
+    QVERIFY(QMetaObject::invokeMethod(
+        updater, "addStatusLine", Q_ARG(QString, "good"), Q_ARG(bool, true)));
+    QVERIFY(QMetaObject::invokeMethod(updater, "addLine", Q_ARG(QString, "plain")));
+
+    QCOMPARE(paragraphs(log).mid(7), (QStringList { "after a click", "good", "plain" }));
+    const QColor normal = normalColour(log);
+    const QList<QColor> expected = { normal, normal, normal, normal, normal, QColor(Qt::red),
+        normal, normal, green, normal };
+    QCOMPARE(paragraphColours(log), expected);
 }
 
 void TestConsole::replaceLastLine_data()
