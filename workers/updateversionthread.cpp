@@ -6,7 +6,7 @@
 namespace {
 
 // Gives the console time to show a skip line before the next one arrives.
-void pause()
+void pauseAfterSkip()
 {
     QThread::msleep(32);
 }
@@ -24,7 +24,7 @@ void UpdateVersionThread::run()
 
     if (status.bootVersion == kTargetBootVersion) {
         emit addLine(QStringLiteral("Skipping boot Fx3, already current version."));
-        pause();
+        pauseAfterSkip();
     } else {
         emit addLine(QStringLiteral("Updating boot Fx3, estimated 10 seconds."));
         if (qdBootClearBootSector(handle) != qdInitSuccess) {
@@ -40,7 +40,7 @@ void UpdateVersionThread::run()
 
     if (status.runVersion == kTargetRunVersion) {
         emit addLine(QStringLiteral("Skipping run Fx3, already current version."));
-        pause();
+        pauseAfterSkip();
     } else {
         emit addLine(QStringLiteral("Updating run Fx3, estimated 10 seconds."));
         // Examined like the other stages: a run sector left unwritten must not
@@ -58,7 +58,7 @@ void UpdateVersionThread::run()
 
     if (status.fpgaVersion == kTargetFpgaVersion) {
         emit addLine(QStringLiteral("Skipping FPGA, already current version."));
-        pause();
+        pauseAfterSkip();
         succeeded = true;
         return;
     }
