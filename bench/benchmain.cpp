@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QList>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -80,41 +81,56 @@ struct Startup
     double peakMiB = 0.0;
 };
 
-Startup startup(const QString &program, const QString &devicePath)
+struct StartupRuns
 {
     std::vector<double> paints;
     std::vector<double> peaks;
-    for (int run = 0; run < 7; ++run) {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QD740N_SIM_DEVICE"), devicePath);
-        process.setProcessEnvironment(env);
-        QElapsedTimer clock;
-        clock.start();
-        process.start(program, {});
-        double painted = -1.0;
-        QByteArray output;
-        while (process.state() != QProcess::NotRunning || process.bytesAvailable()) {
-            process.waitForReadyRead(5000);
-            output += process.readAllStandardOutput();
-            if (painted < 0.0 && output.contains("painted\n"))
-                painted = double(clock.nsecsElapsed()) / 1e6;
-            if (process.state() == QProcess::NotRunning && !process.bytesAvailable())
-                break;
-        }
-        process.waitForFinished(5000);
-        output += process.readAllStandardOutput();
-        const int at = output.indexOf("peak ");
-        if (painted < 0.0 || at < 0) {
-            std::fprintf(stderr, "start-up probe %s gave no result\n", qPrintable(program));
-            continue;
-        }
-        if (run == 0)
-            continue; // the first start warms the file cache
-        paints.push_back(painted);
-        peaks.push_back(output.mid(at + 5).trimmed().toDouble() / 1024.0);
+    Startup medians() const { return { median(paints), median(peaks) }; }
+};
+
+// One start of a probe program. The probe measures its own first paint on the
+// system's monotonic clock against the moment handed to it here, just
+// before the process is created.
+void startOnce(const QString &program, const QString &devicePath, StartupRuns &runs)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QD740N_SIM_DEVICE"), devicePath);
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    env.insert(QStringLiteral("QD740N_BENCH_START_NS"),
+        QString::number(qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec));
+    process.setProcessEnvironment(env);
+    process.start(program, {});
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished();
     }
-    return { median(paints), median(peaks) };
+    const QList<QByteArray> words = process.readAllStandardOutput().simplified().split(' ');
+    const qsizetype painted = words.indexOf("painted");
+    const qsizetype peak = words.indexOf("peak");
+    if (painted < 0 || peak < 0 || words.size() <= std::max(painted, peak) + 1) {
+        std::fprintf(stderr, "start-up probe %s gave no result\n", qPrintable(program));
+        return;
+    }
+    runs.paints.push_back(words.at(painted + 1).toDouble());
+    runs.peaks.push_back(words.at(peak + 1).toDouble() / 1024.0);
+}
+
+// The two programs start in turns, so that a slow moment of the machine
+// falls on both alike; the first round only warms the file cache.
+void startup(const QString &updaterProgram, const QString &bareProgram, const QString &devicePath,
+    Startup &updater, Startup &bare)
+{
+    StartupRuns updaterRuns;
+    StartupRuns bareRuns;
+    StartupRuns warmUp;
+    for (int round = 0; round < 16; ++round) {
+        startOnce(updaterProgram, devicePath, round == 0 ? warmUp : updaterRuns);
+        startOnce(bareProgram, devicePath, round == 0 ? warmUp : bareRuns);
+    }
+    updater = updaterRuns.medians();
+    bare = bareRuns.medians();
 }
 
 // ---- responsiveness ----
@@ -225,9 +241,10 @@ int main(int argc, char **argv)
 
     const QString startupDevice = dir.filePath(QStringLiteral("startup.json"));
     useDevice(startupDevice, device(4, 4, 6, 0));
-    const Startup updater
-        = startup(binDir + QStringLiteral("/qd740n-startup-updater"), startupDevice);
-    const Startup bare = startup(binDir + QStringLiteral("/qd740n-startup-bare"), startupDevice);
+    Startup updater;
+    Startup bare;
+    startup(binDir + QStringLiteral("/qd740n-startup-updater"),
+        binDir + QStringLiteral("/qd740n-startup-bare"), startupDevice, updater, bare);
     const Lateness lateness = timerLateness(dir.filePath(QStringLiteral("lateness.json")));
     const Cpu cpu = waitCpu(dir.filePath(QStringLiteral("cpu.json")));
     const Overhead overhead = updateOverhead(dir.filePath(QStringLiteral("overhead.json")));
