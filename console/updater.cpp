@@ -110,7 +110,7 @@ void Updater::replaceLastLine(const QString &s)
     }
     cursor.removeSelectedText();
     cursor.deletePreviousChar();
-    logView->append(s);
+    addLine(s);
 }
 
 // Starts the worker and waits for it without spinning: the local event loop
