@@ -2,6 +2,7 @@
 // simulated device at 4.4.6 with instant calls, all in one process. Prints the
 // cycles completed, the failures and the resident memory at cycles 10 and 200.
 #include "mainwindow.h"
+#include "processmemory.h"
 
 #include <QApplication>
 #include <QDir>
@@ -17,18 +18,6 @@
 namespace {
 
 constexpr int cycles = 200;
-
-long residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
 
 QJsonObject readDevice(const QString &path)
 {
@@ -89,9 +78,9 @@ int main(int argc, char **argv)
         else
             ++failures;
         if (cycle == 10)
-            rssAt10 = residentKiB();
+            rssAt10 = processStatusKiB("VmRSS");
         if (cycle == cycles)
-            rssAt200 = residentKiB();
+            rssAt200 = processStatusKiB("VmRSS");
     }
 
     const double growthMiB = double(rssAt200 - rssAt10) / 1024.0;

@@ -7,9 +7,9 @@
 #ifndef BARE_WINDOW
 #include "mainwindow.h"
 #endif
+#include "processmemory.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QMainWindow>
 #include <QTimer>
 
@@ -26,18 +26,6 @@ double millisecondsSinceStart()
     return double(now - qEnvironmentVariable("QD740N_BENCH_START_NS").toLongLong()) / 1e6;
 }
 
-long peakResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
 class FirstPaint : public QObject
 {
 public:
@@ -48,7 +36,7 @@ public:
             std::printf("painted %.3f\n", millisecondsSinceStart());
             std::fflush(stdout);
             QTimer::singleShot(300, qApp, [] {
-                std::printf("peak %ld\n", peakResidentKiB());
+                std::printf("peak %ld\n", processStatusKiB("VmHWM"));
                 std::fflush(stdout);
                 QCoreApplication::quit();
             });
