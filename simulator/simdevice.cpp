@@ -221,13 +221,13 @@ bool SimDevice::inBootLoader() const
 bool SimDevice::usable(int handle, HandleKind kind) const
 {
     const auto it = handles.find(handle);
-    return state.attached && it != handles.end() && it->second == kind;
+    return state.attached && it != handles.end() && it->second.kind == kind;
 }
 
 int SimDevice::openHandle(HandleKind kind, int *handle)
 {
     const int opened = nextHandle++;
-    handles[opened] = kind;
+    handles[opened] = Handle { kind };
     if (handle)
         *handle = opened;
     return qdInitSuccess;
@@ -479,9 +479,12 @@ int SimDevice::bootCloseDevice(int handle)
         return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Boot))
         return done(call, qdInitBadHandle);
+    const bool wrote = handles[handle].wrote;
     handles.erase(handle);
-    if (allRegionsValid()) {
-        // Complete firmware: the device restarts and runs it.
+    // Written to and complete: the device restarts and runs its new firmware.
+    // A close after queries alone leaves it in its boot loader, so a device
+    // held there or entered by a probe is still there for a restore.
+    if (wrote && allRegionsValid()) {
         forgetPassingState();
         if (state.bootLoader) {
             state.bootLoader = false;
@@ -543,6 +546,7 @@ int SimDevice::bootWrite(const char *name, SimImage::Region region, int handle, 
     state.regions[region] = image.version;
     if (region == SimImage::Boot)
         state.serial = serial;
+    handles[handle].wrote = true;
     save();
     return done(call, qdInitSuccess);
 }

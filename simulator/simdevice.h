@@ -79,7 +79,12 @@ private:
     bool fileUsable = false; // false: the file could not be read or parsed, never overwrite it
     QJsonObject fileObject; // the file as last read, so unknown fields survive a save
 
-    std::map<int, HandleKind> handles;
+    struct Handle
+    {
+        HandleKind kind;
+        bool wrote = false; // a write through it succeeded: its close restarts the device
+    };
+    std::map<int, Handle> handles;
     int nextHandle = 1;
     bool enteredBootLoader = false;
 

@@ -365,46 +365,57 @@ private slots:
         QVERIFY(qdBootGetDeviceSerial(boot, &outA) != 0);
     }
 
+    // Only a close after a successful write restarts a device with complete
+    // firmware; a close after queries alone leaves it in its boot loader.
     void restartOnClose_data()
     {
         QTest::addColumn<QJsonObject>("changes");
         QTest::addColumn<QString>("open");
-        QTest::addColumn<QString>("clear"); // a clear before the close, if any
+        QTest::addColumn<QStringList>("through"); // calls made through the handle before the close
         QTest::addColumn<bool>("runsAfter");
         QTest::addColumn<bool>("heldAfter"); // bootLoader in the file after the close
+        QTest::addColumn<bool>("runsNextRun");
 
         const QJsonObject held { { "bootLoader", true } };
-        QTest::newRow("held") << held << "qdBootOpenDevice"
-                              << "" << true << false;
-        QTest::newRow("entered by serial") << QJsonObject {} << "qdBootOpenDeviceBySerial"
-                                           << "" << true << false;
-        QTest::newRow("held, run cleared") << held << "qdBootOpenDevice"
-                                           << "qdBootClearRunSector" << false << true;
+        const QString open = "qdBootOpenDevice", bySerial = "qdBootOpenDeviceBySerial";
+        const QStringList runRewritten { "qdBootClearRunSector", "qdBootWriteRunSector" };
+        QTest::newRow("held, only queried")
+            << held << open << QStringList { "qdBootGetDeviceSerial" } << false << true << false;
+        QTest::newRow("entered by serial, only queried")
+            << QJsonObject {} << bySerial << QStringList { "qdBootGetDeviceSerial" } << false
+            << false << true;
+        QTest::newRow("held, run rewritten")
+            << held << open << runRewritten << true << false << true;
+        QTest::newRow("entered by serial, run rewritten")
+            << QJsonObject {} << bySerial << runRewritten << true << false << true;
+        QTest::newRow("held, run cleared")
+            << held << open << QStringList { "qdBootClearRunSector" } << false << true << false;
         QTest::newRow("entered by serial, fpga cleared")
-            << QJsonObject {} << "qdBootOpenDeviceBySerial"
-            << "qdBootClearFPGAProgram" << false << false;
+            << QJsonObject {} << bySerial << QStringList { "qdBootClearFPGAProgram" } << false
+            << false << false;
     }
 
     void restartOnClose()
     {
         QFETCH(QJsonObject, changes);
         QFETCH(QString, open);
-        QFETCH(QString, clear);
+        QFETCH(QStringList, through);
         QFETCH(bool, runsAfter);
         QFETCH(bool, heldAfter);
+        QFETCH(bool, runsNextRun);
 
         SimDeviceFile sim(device(changes));
         int boot = -1, other = -1;
         QCOMPARE(call(open).run(boot), 0);
-        if (!clear.isEmpty())
-            QCOMPARE(call(clear).run(boot), 0);
+        for (const QString &name : through)
+            QCOMPARE(call(name).run(boot), 0);
         QCOMPARE(int(qdBootCloseDevice(boot)), 0);
 
         QCOMPARE(qdOpenDevice(&other) == 0, runsAfter);
         QCOMPARE(qdBootOpenDevice(&other) == 0, !runsAfter);
         QCOMPARE(deviceFile().value("bootLoader").toBool(), heldAfter);
         newRun();
-        QCOMPARE(qdOpenDevice(&other) == 0, runsAfter);
+        QCOMPARE(qdOpenDevice(&other) == 0, runsNextRun);
     }
 
     void bootstrapToRunning()
@@ -735,8 +746,11 @@ private slots:
         QCOMPARE(firmwareOf(normal), "4.4.6 #740001");
         QCOMPARE(int(qdBootOpenDeviceBySerial(&boot, defaultSerial)), 0);
         QVERIFY(qdOpenDevice(&normal) != 0);
+        // This test has no firmware/ of its own: the generated image is named in full.
+        QCOMPARE(int(qdBootWriteRunSector(boot, QD740N_FIRMWARE_DIR "/qd740n_run_5.img", -1)), 0);
         QCOMPARE(int(qdBootCloseDevice(boot)), 0);
         QCOMPARE(qdOpenDevice(&normal), 0);
+        QCOMPARE(firmwareOf(normal), "4.5.6 #740001");
         QCOMPARE(qdCloseDevice(normal), 0);
     }
 
