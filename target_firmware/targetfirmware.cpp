@@ -1,5 +1,8 @@
 #include "targetfirmware.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -30,4 +33,14 @@ std::string fpgaImagePath()
     char buffer[kPathBufferSize] = {};
     formatPath(buffer, "./firmware/qd740n_fpga_%d.rbf", kTargetFpgaVersion);
     return std::string(buffer);
+}
+
+std::string firstUnreadableImage(const std::vector<std::string> &paths)
+{
+    for (const std::string &path : paths) {
+        const QFileInfo image(QFile::decodeName(path.c_str()));
+        if (!image.isFile() || !image.isReadable() || image.size() <= 0)
+            return path;
+    }
+    return std::string();
 }

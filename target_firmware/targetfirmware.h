@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 constexpr int kTargetBootVersion = 4;
 constexpr int kTargetRunVersion = 5;
@@ -22,3 +23,9 @@ void formatPath(char *buffer, const char *format, ...)
 std::string bootImagePath();
 std::string runImagePath();
 std::string fpgaImagePath();
+
+// The first of the given image paths that is not a readable, non-empty file,
+// or an empty string when all of them are. The device library reads an image
+// only when it writes it, after the region is erased, so a worker checks its
+// images before it opens the device. The files are looked at, never opened.
+std::string firstUnreadableImage(const std::vector<std::string> &paths);

@@ -6,11 +6,36 @@
 void RestoreThread::run()
 {
     succeeded = false;
+    const std::string unreadable
+        = firstUnreadableImage({ bootImagePath(), runImagePath(), fpgaImagePath() });
+    if (!unreadable.empty()) {
+        emit addLine(QString::asprintf("Cannot read firmware image %s.", unreadable.c_str()));
+        return;
+    }
+
     int handle = -1;
-    if (qdBootOpenDevice(&handle) != qdInitSuccess
-        && qdOpenBootstrapDevice(&handle, bootImagePath().c_str()) != qdInitSuccess) {
-        emit addLine(QStringLiteral("Failed to open device."));
-        QThread::msleep(32); // lets the line reach the console before the verdict
+    bool bootstrapped = false;
+    if (qdBootOpenDevice(&handle) != qdInitSuccess) {
+        if (qdOpenBootstrapDevice(&handle, bootImagePath().c_str()) != qdInitSuccess) {
+            emit addLine(QStringLiteral("Failed to open device."));
+            QThread::msleep(32); // lets the line reach the console before the verdict
+            return;
+        }
+        bootstrapped = true;
+    }
+
+    // The serial goes into the device's flash below: the device opened must
+    // be the one the check found, not one swapped in or plugged in since.
+    int openedSerial = 0;
+    const QdInitStatus serialRead = bootstrapped ? qdBootGetSerialFromFlash(handle, &openedSerial)
+                                                 : qdBootGetDeviceSerial(handle, &openedSerial);
+    if (serialRead != qdInitSuccess) {
+        emit addLine(QStringLiteral("Failed to retrieve serial number."));
+        return;
+    }
+    if (openedSerial != status.serial) {
+        emit addLine(
+            QString::asprintf("Found serial %d, expected %d.", openedSerial, status.serial));
         return;
     }
 

@@ -16,6 +16,19 @@ void pauseAfterSkip()
 void UpdateVersionThread::run()
 {
     succeeded = false;
+    std::vector<std::string> images;
+    if (status.bootVersion != kTargetBootVersion)
+        images.push_back(bootImagePath());
+    if (status.runVersion != kTargetRunVersion)
+        images.push_back(runImagePath());
+    if (status.fpgaVersion != kTargetFpgaVersion)
+        images.push_back(fpgaImagePath());
+    const std::string unreadable = firstUnreadableImage(images);
+    if (!unreadable.empty()) {
+        emit addLine(QString::asprintf("Cannot read firmware image %s.", unreadable.c_str()));
+        return;
+    }
+
     int handle = -1;
     if (qdBootOpenDeviceBySerial(&handle, status.serial) != qdInitSuccess) {
         emit addLine(QStringLiteral("Cannot Find Device"));

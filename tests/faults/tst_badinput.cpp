@@ -95,6 +95,21 @@ QStringList failedWriteLines(const QString &flow, int component)
     return stages.mid(0, component + 1) << (update ? updateFailed : restoreFailed).at(component);
 }
 
+// A missing or empty image is found before the worker opens the device.
+QStringList cannotReadLines(int component)
+{
+    return { QStringLiteral("Cannot read firmware image ./%1.").arg(imagePath(component)) };
+}
+
+bool unreadable(const QString &damage)
+{
+    return damage == QLatin1String("missing") || damage == QLatin1String("empty")
+        || damage == QLatin1String("no firmware folder");
+}
+
+// The call column's value for a flow that stops before any device call.
+const QString kNoCall = QStringLiteral("none");
+
 const QStringList kNoDeviceLines { "Failed to open QD740N.", "Looking for QD740N boot device...",
     "Failed to open QD740N boot device.", "Looking to bootstrap QD740N." };
 
@@ -123,18 +138,21 @@ void tst_BadInput::operatorInput_data()
     QTest::addColumn<int>("component");
     QTest::addColumn<QString>("flow"); // the flow that ends the run
     QTest::addColumn<QStringList>("lines"); // the worker's lines in that flow
-    QTest::addColumn<QString>("call"); // the failing call; empty: nothing fails
+    QTest::addColumn<QString>("call"); // the failing call; empty: nothing fails; kNoCall: no call
 
     const QStringList damages { "missing", "empty", "truncated", "corrupt", "swapped" };
     for (const QString &damage : damages) {
         for (int component = 0; component < 3; ++component) {
             const QString what = QStringLiteral("%1 image %2").arg(kComponents[component], damage);
+            const bool checked = unreadable(damage);
             QTest::newRow(qPrintable(QStringLiteral("running device, ") + what))
                 << "running" << QString() << damage << component << "update"
-                << failedWriteLines("update", component) << kWrites[component];
+                << (checked ? cannotReadLines(component) : failedWriteLines("update", component))
+                << (checked ? kNoCall : kWrites[component]);
             QTest::newRow(qPrintable(QStringLiteral("boot-loader device, ") + what))
                 << "boot loader" << QString() << damage << component << "restore"
-                << failedWriteLines("restore", component) << kWrites[component];
+                << (checked ? cannotReadLines(component) : failedWriteLines("restore", component))
+                << (checked ? kNoCall : kWrites[component]);
             // The bootstrap reads the boot image itself, before anything is written.
             if (component == 0)
                 QTest::newRow(qPrintable(QStringLiteral("bare device, ") + what))
@@ -143,17 +161,19 @@ void tst_BadInput::operatorInput_data()
             else
                 QTest::newRow(qPrintable(QStringLiteral("bare device, ") + what))
                     << "bare" << QString() << damage << component << "restore"
-                    << failedWriteLines("restore", component) << kWrites[component];
+                    << (checked ? cannotReadLines(component)
+                                : failedWriteLines("restore", component))
+                    << (checked ? kNoCall : kWrites[component]);
         }
     }
 
-    // Every path is missing; the boot image is the first one a call examines.
+    // Every path is missing; the boot image is the first one the worker checks.
     QTest::newRow("running device, no firmware folder")
-        << "running" << QString() << "no firmware folder" << 0 << "update"
-        << failedWriteLines("update", 0) << "qdBootWriteBootSector";
+        << "running" << QString() << "no firmware folder" << 0 << "update" << cannotReadLines(0)
+        << kNoCall;
     QTest::newRow("boot-loader device, no firmware folder")
         << "boot loader" << QString() << "no firmware folder" << 0 << "restore"
-        << failedWriteLines("restore", 0) << "qdBootWriteBootSector";
+        << cannotReadLines(0) << kNoCall;
     QTest::newRow("bare device, no firmware folder")
         << "bare" << QString() << "no firmware folder" << 0 << "check" << kNoDeviceLines
         << "qdOpenBootstrapDevice";
@@ -198,10 +218,14 @@ void tst_BadInput::operatorInput()
     const QMap<QString, QByteArray> before = firmwareSnapshot();
 
     const QString heading = headingOf(flow);
+    qsizetype probeCalls = 0;
+    QJsonObject probed;
     {
         ConsoleDriver console;
         QVERIFY(console.exposed);
         console.press(console.checkButton());
+        probeCalls = sim.trace().size();
+        probed = sim.read();
         if (flow != QLatin1String("check")) {
             QPushButton *button = flow == QLatin1String("update") ? console.updateButton()
                                                                   : console.restoreButton();
@@ -233,7 +257,11 @@ void tst_BadInput::operatorInput()
                     || line.contains(QLatin1String(", \"./firmware/qd740n_")),
                 qPrintable(line));
     }
-    if (!call.isEmpty()) {
+    if (call == kNoCall) {
+        // Stopped before the device was opened: no call, nothing changed.
+        QCOMPARE(trace.size(), probeCalls);
+        QCOMPARE(sim.read(), probed);
+    } else if (!call.isEmpty()) {
         // The spoilt image stops the call that reads it, and nothing follows.
         QVERIFY2(trace.last().startsWith(call + QLatin1Char('(')), qPrintable(trace.last()));
         QVERIFY2(trace.last().endsWith(QStringLiteral(" -> %1").arg(int(qdInitBadImage))),

@@ -225,6 +225,25 @@ int statusField(const DeviceStatus &status, const QString &key)
     return status.fpgaVersion;
 }
 
+// Removes or empties one image of the test's firmware/ folder ("missing",
+// "empty"); an empty name leaves the folder as it is.
+bool spoil(const SimDeviceFile &sim, const QString &image, const QString &damage)
+{
+    if (image.isEmpty())
+        return true;
+    QFile file(sim.firmwarePath(image));
+    return damage == QLatin1String("missing") ? file.remove() : file.resize(0);
+}
+
+QString cannotRead(const QString &image)
+{
+    return say(QStringLiteral("Cannot read firmware image ./firmware/%1.").arg(image));
+}
+
+const QString kBootImage = QStringLiteral("qd740n_boot_4.img");
+const QString kRunImage = QStringLiteral("qd740n_run_5.img");
+const QString kFpgaImage = QStringLiteral("qd740n_fpga_6.rbf");
+
 } // namespace
 
 class TestWorkers : public QObject
@@ -348,6 +367,8 @@ void TestWorkers::update_data()
 {
     QTest::addColumn<QList<int>>("version"); // on the device and in the probe's status
     QTest::addColumn<QJsonObject>("fail");
+    QTest::addColumn<QString>("image"); // spoilt in firmware/, if any
+    QTest::addColumn<QString>("damage");
     QTest::addColumn<int>("serial"); // in the probe's status
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<bool>("succeeded");
@@ -367,23 +388,23 @@ void TestWorkers::update_data()
     const QJsonObject target = regions(4, 5, 6);
 
     QTest::newRow("4.5.6: all current, nothing written")
-        << QList<int> { 4, 5, 6 } << none << kSerial
+        << QList<int> { 4, 5, 6 } << none << QString() << QString() << kSerial
         << opened + QStringList { skipBoot, skipRun, skipFpga } << true << target;
     QTest::newRow("4.2.6: run sector only")
-        << QList<int> { 4, 2, 6 } << none << kSerial
+        << QList<int> { 4, 2, 6 } << none << QString() << QString() << kSerial
         << opened + QStringList { skipBoot } + runWritten + QStringList { skipFpga } << true
         << target;
     QTest::newRow("5.5.6: newer boot sector rewritten with image 4")
-        << QList<int> { 5, 5, 6 } << none << kSerial
+        << QList<int> { 5, 5, 6 } << none << QString() << QString() << kSerial
         << opened + bootWritten + QStringList { skipRun, skipFpga } << true << target;
     QTest::newRow("4.5.3: FPGA only")
-        << QList<int> { 4, 5, 3 } << none << kSerial
+        << QList<int> { 4, 5, 3 } << none << QString() << QString() << kSerial
         << opened + QStringList { skipBoot, skipRun } + fpgaWritten << true << target;
     QTest::newRow("3.3.3: all three rewritten")
-        << QList<int> { 3, 3, 3 } << none << kSerial
+        << QList<int> { 3, 3, 3 } << none << QString() << QString() << kSerial
         << opened + bootWritten + runWritten + fpgaWritten << true << target;
     QTest::newRow("serial not on the device")
-        << QList<int> { 3, 3, 3 } << none << kSerial + 1
+        << QList<int> { 3, 3, 3 } << none << QString() << QString() << kSerial + 1
         << QStringList { call("qdBootOpenDeviceBySerial", 2), say("Cannot Find Device") } << false
         << regions(3, 3, 3);
 
@@ -393,7 +414,8 @@ void TestWorkers::update_data()
     auto failAt = [&](const char *tag, const QString &name, int status, const QString &line,
                       const QJsonObject &after) {
         const int at = int(all.indexOf(call(name)));
-        QTest::newRow(tag) << QList<int> { 3, 3, 3 } << failing(name, status) << kSerial
+        QTest::newRow(tag) << QList<int> { 3, 3, 3 } << failing(name, status) << QString()
+                           << QString() << kSerial
                            << all.mid(0, at) + QStringList { call(name, status), say(line) }
                            << false << after;
     };
@@ -406,12 +428,35 @@ void TestWorkers::update_data()
     failAt("FPGA clear fails", "qdBootClearFPGAProgram", 3, "Failed Clearing", regions(4, 5, 3));
     failAt(
         "FPGA write fails", "qdBootWriteFPGAProgram", 1, "Failed Writing", regions(4, 5, erased));
+
+    // An image the update would write is unreadable: it says so before any
+    // device call. Images of components it skips are not looked at.
+    auto imageRow = [&](const char *tag, const QList<int> &version, const QString &image,
+                        const QString &damage, const QStringList &steps) {
+        const bool stops = steps.size() == 1;
+        QTest::newRow(tag) << version << none << image << damage << kSerial << steps << !stops
+                           << (stops ? regions(version.at(0), version.at(1), version.at(2))
+                                     : target);
+    };
+    imageRow("3.3.3, boot image missing", { 3, 3, 3 }, kBootImage, "missing",
+        { cannotRead(kBootImage) });
+    imageRow("4.2.6, run image empty", { 4, 2, 6 }, kRunImage, "empty", { cannotRead(kRunImage) });
+    imageRow("3.3.3, FPGA image missing", { 3, 3, 3 }, kFpgaImage, "missing",
+        { cannotRead(kFpgaImage) });
+    imageRow(
+        "4.4.5, FPGA image empty", { 4, 4, 5 }, kFpgaImage, "empty", { cannotRead(kFpgaImage) });
+    imageRow("4.2.6, boot image missing but not written", { 4, 2, 6 }, kBootImage, "missing",
+        opened + QStringList { skipBoot } + runWritten + QStringList { skipFpga });
+    imageRow("4.5.3, run image empty but not written", { 4, 5, 3 }, kRunImage, "empty",
+        opened + QStringList { skipBoot, skipRun } + fpgaWritten);
 }
 
 void TestWorkers::update()
 {
     QFETCH(QList<int>, version);
     QFETCH(QJsonObject, fail);
+    QFETCH(QString, image);
+    QFETCH(QString, damage);
     QFETCH(int, serial);
     QFETCH(QStringList, steps);
     QFETCH(bool, succeeded);
@@ -419,6 +464,7 @@ void TestWorkers::update()
 
     SimDeviceFile sim(device({ { "boot", version.at(0) }, { "run", version.at(1) },
         { "fpga", version.at(2) }, { "fail", fail } }));
+    QVERIFY(spoil(sim, image, damage));
     UpdateVersionThread worker;
     worker.status = DeviceStatus { Running, serial, version.at(0), version.at(1), version.at(2) };
     QSignalSpy replaceSpy(&worker, &UpdateVersionThread::replaceLastLine);
@@ -439,7 +485,8 @@ void TestWorkers::update()
 void TestWorkers::restore_data()
 {
     QTest::addColumn<QJsonObject>("device");
-    QTest::addColumn<bool>("bootImagePresent");
+    QTest::addColumn<QString>("image"); // spoilt in firmware/, if any
+    QTest::addColumn<QString>("damage");
     QTest::addColumn<int>("state"); // in the probe's status
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<bool>("succeeded");
@@ -463,32 +510,81 @@ void TestWorkers::restore_data()
     QJsonObject target = regions(4, 5, 6);
     target.insert("bootLoader", false); // the closed device restarts into its firmware
     const QStringList notOpened = { call("qdBootOpenDevice", 2) };
+    const QStringList opened = { call("qdBootOpenDevice"), call("qdBootGetDeviceSerial") };
+    const QStringList bootstrapped = notOpened
+        + QStringList { call("qdOpenBootstrapDevice"), call("qdBootGetSerialFromFlash") };
+    const QString intact;
     QJsonObject unplugged = regions(4, 4, 6);
     unplugged.insert("attached", false);
 
     QTest::newRow("boot loader, opened directly")
-        << inBootLoader << true << int(BootLoader)
-        << QStringList { call("qdBootOpenDevice") } + restored + closed << true << target;
-    QTest::newRow("boot region erased, bootstrapped")
-        << bare << true << int(Bootstrapped)
-        << notOpened + QStringList { call("qdOpenBootstrapDevice") } + restored + closed << true
+        << inBootLoader << intact << intact << int(BootLoader) << opened + restored + closed << true
         << target;
-    QTest::newRow("no device") << device({ { "attached", false } }) << true << int(Bootstrapped)
+    QTest::newRow("boot region erased, bootstrapped")
+        << bare << intact << intact << int(Bootstrapped) << bootstrapped + restored + closed << true
+        << target;
+    QTest::newRow("no device") << device({ { "attached", false } }) << intact << intact
+                               << int(Bootstrapped)
                                << notOpened
             + QStringList { call("qdOpenBootstrapDevice", 2), say("Failed to open device.") }
                                << false << unplugged;
-    QTest::newRow("boot region erased, boot image missing") << bare << false << int(Bootstrapped)
-                                                            << notOpened
-            + QStringList { call("qdOpenBootstrapDevice", 4), say("Failed to open device.") }
-                                                            << false << regions(erased, 3, 3);
+
+    // Every image is checked before the device is opened: nothing is called.
+    QTest::newRow("boot region erased, boot image missing")
+        << bare << kBootImage << "missing" << int(Bootstrapped)
+        << QStringList { cannotRead(kBootImage) } << false << regions(erased, 3, 3);
+    QTest::newRow("boot loader, run image empty")
+        << inBootLoader << kRunImage << "empty" << int(BootLoader)
+        << QStringList { cannotRead(kRunImage) } << false << regions(3, 3, 3);
+    QTest::newRow("boot loader, FPGA image missing")
+        << inBootLoader << kFpgaImage << "missing" << int(BootLoader)
+        << QStringList { cannotRead(kFpgaImage) } << false << regions(3, 3, 3);
+
+    // The device opened must be the one the check found: its serial is read
+    // and compared before anything is cleared or written.
+    QJsonObject serialFails = inBootLoader;
+    serialFails.insert("fail", failing("qdBootGetDeviceSerial"));
+    QTest::newRow("boot loader, serial query fails")
+        << serialFails << intact << intact << int(BootLoader)
+        << QStringList { call("qdBootOpenDevice"), call("qdBootGetDeviceSerial", 1),
+               say("Failed to retrieve serial number.") }
+        << false << regions(3, 3, 3);
+    QJsonObject flashSerialFails = bare;
+    flashSerialFails.insert("fail", failing("qdBootGetSerialFromFlash", 3));
+    QTest::newRow("bootstrapped, flash serial query fails")
+        << flashSerialFails << intact << intact << int(Bootstrapped)
+        << notOpened
+            + QStringList { call("qdOpenBootstrapDevice"), call("qdBootGetSerialFromFlash", 3),
+                  say("Failed to retrieve serial number.") }
+        << false << regions(erased, 3, 3);
+    QJsonObject swapped = inBootLoader;
+    swapped.insert("serial", kSerial + 7);
+    QJsonObject swappedAfter = regions(3, 3, 3);
+    swappedAfter.insert("serial", kSerial + 7);
+    QTest::newRow("boot loader, another unit swapped in")
+        << swapped << intact << intact << int(BootLoader)
+        << opened
+            + QStringList { say(
+                QStringLiteral("Found serial %1, expected %2.").arg(kSerial + 7).arg(kSerial)) }
+        << false << swappedAfter;
+    QJsonObject bareSwapped = bare;
+    bareSwapped.insert("serial", kSerial - 1);
+    QJsonObject bareSwappedAfter = regions(erased, 3, 3);
+    bareSwappedAfter.insert("serial", kSerial - 1);
+    QTest::newRow("bootstrapped, another unit swapped in")
+        << bareSwapped << intact << intact << int(Bootstrapped)
+        << bootstrapped
+            + QStringList { say(
+                QStringLiteral("Found serial %1, expected %2.").arg(kSerial - 1).arg(kSerial)) }
+        << false << bareSwappedAfter;
 
     auto failAt
         = [&](const char *tag, const QString &name, const QString &line, const QJsonObject &after) {
               QJsonObject failingDevice = inBootLoader;
               failingDevice.insert("fail", failing(name));
               const int at = int(restored.indexOf(call(name)));
-              QTest::newRow(tag) << failingDevice << true << int(BootLoader)
-                                 << QStringList { call("qdBootOpenDevice") } + restored.mid(0, at)
+              QTest::newRow(tag) << failingDevice << intact << intact << int(BootLoader)
+                                 << opened + restored.mid(0, at)
                       + QStringList { call(name, 1), say(line) }
                                  << false << after;
           };
@@ -508,15 +604,15 @@ void TestWorkers::restore_data()
 void TestWorkers::restore()
 {
     QFETCH(QJsonObject, device);
-    QFETCH(bool, bootImagePresent);
+    QFETCH(QString, image);
+    QFETCH(QString, damage);
     QFETCH(int, state);
     QFETCH(QStringList, steps);
     QFETCH(bool, succeeded);
     QFETCH(QJsonObject, after);
 
     SimDeviceFile sim(device);
-    if (!bootImagePresent)
-        QVERIFY(QFile::remove(sim.firmwarePath(QStringLiteral("qd740n_boot_4.img"))));
+    QVERIFY(spoil(sim, image, damage));
     RestoreThread worker;
     // The versions are not the device's: the restore must not look at them.
     worker.status = DeviceStatus { state, kSerial, 4, 5, 6 };
