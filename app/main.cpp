@@ -1,10 +1,26 @@
 #include "mainwindow.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QLockFile>
+#include <QMessageBox>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+
+    // One copy per workstation: two copies would work on one device at once.
+    // A lock left by a copy that crashed or was killed is taken over; only
+    // the owner's death makes it stale, never its age.
+    QLockFile lock(QDir(QDir::tempPath()).filePath(QStringLiteral("qd740n-updater.lock")));
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock()) {
+        QMessageBox::warning(nullptr, QStringLiteral("Warning"),
+            QStringLiteral("Another QD740N firmware updater is already running.\n"
+                           "Close it before starting a new one."));
+        return 1;
+    }
+
     MainWindow window;
     window.show();
     return app.exec();

@@ -5,7 +5,8 @@
 #
 # Usage: e2e.sh ROAD BIN_DIR CLOSE_HELPER SCREENSHOT_DIR
 #   ROAD            update | downgrade-yes | downgrade-no | unplug-restore |
-#                   bootstrap-restore | no-device
+#                   bootstrap-restore | no-device | empty-firmware |
+#                   swapped-unit | second-copy | held-restore
 #   BIN_DIR         folder holding qd740n-updater, libqd_api.so and firmware/
 #   CLOSE_HELPER    the qd740n-e2e-closewindow program
 #   SCREENSHOT_DIR  where ROAD-STAGE.png screenshots go
@@ -273,6 +274,158 @@ road_no_device()
     expect_device_unchanged
 }
 
+# Started from a folder whose firmware/ is empty, Update on a running device
+# and Restore on a device in its boot loader both stop before they open the
+# device: nothing is cleared or written.
+road_empty_firmware()
+{
+    rm -f "$WORK/app/firmware/"* || fail "cannot empty firmware/"
+    write_device "    \"attached\": true,
+    \"serial\": 740107,
+    \"boot\": 4,
+    \"run\": 4,
+    \"fpga\": 6,
+    \"timeScale\": $TIME_SCALE"
+    cp "$WORK/device.json" "$WORK/device.before"
+    start_app update-start
+    local before
+    before=$(trace_lines)
+    click check
+    wait_flow check "$before"
+    before=$(trace_lines)
+    click update
+    wait_until "$FLOW_TIMEOUT" "the update's verdict" console_locked
+    shot update-refused
+    close_app
+    expect_no_trace . "the update called the device library without its images" "$before"
+    expect_device_unchanged
+
+    write_device "    \"attached\": true,
+    \"serial\": 740107,
+    \"boot\": 4,
+    \"run\": null,
+    \"fpga\": 6,
+    \"timeScale\": $TIME_SCALE"
+    cp "$WORK/device.json" "$WORK/device.before"
+    start_app restore-start
+    before=$(trace_lines)
+    click check
+    wait_flow check "$before"
+    before=$(trace_lines)
+    click restore
+    wait_until "$FLOW_TIMEOUT" "the restore's verdict" console_locked
+    shot restore-refused
+    close_app
+    expect_no_trace . "the restore called the device library without its images" "$before"
+    expect_device_unchanged
+}
+
+# The unit is swapped for another between Check and Restore (its serial
+# edited in the device file): the restore reads the serial of the device it
+# opened and stops, so the other unit keeps its own.
+road_swapped_unit()
+{
+    write_device "    \"attached\": true,
+    \"serial\": 740108,
+    \"boot\": 4,
+    \"run\": null,
+    \"fpga\": 6,
+    \"timeScale\": $TIME_SCALE"
+    start_app start
+    local before
+    before=$(trace_lines)
+    click check
+    wait_flow check "$before"
+    shot checked
+    log "swap in another unit"
+    set_field serial 740999
+    before=$(trace_lines)
+    click restore
+    wait_flow restore "$before"
+    shot refused
+    close_app
+    expect_field serial 740999
+    expect_field run null
+    expect_trace_match '^qdBootGetDeviceSerial\([0-9]+\) -> 0$' "the opened device's serial read"
+    expect_no_trace "$ANY_WRITE" "the swapped-in unit was cleared or written" "$before"
+}
+
+# A second copy started beside the first shows its warning, makes no call of
+# the device library and ends with status 1; once the first copy has been
+# killed outright, a new copy takes over the lock it left and opens normally.
+road_second_copy()
+{
+    write_device "    \"attached\": true,
+    \"serial\": 740109,
+    \"boot\": 4,
+    \"run\": 4,
+    \"fpga\": 6,
+    \"timeScale\": $TIME_SCALE"
+    start_app first
+    launch second "$WORK/trace-second.txt"
+    wait_until "$START_TIMEOUT" "the second copy's \"Warning\" box" box_shown
+    shot second-warning
+    [ ! -s "$WORK/trace-second.txt" ] \
+        || fail "the second copy called the device library: $(cat "$WORK/trace-second.txt")"
+    xdotool windowfocus --sync "$(box_window)" key Return || fail "could not answer the box"
+    local deadline=$((SECONDS + EXIT_TIMEOUT))
+    until [ -e "$WORK/runsecond.exit" ]; do
+        [ "$SECONDS" -lt "$deadline" ] || fail "the second copy did not end after its box was answered"
+        sleep 0.1
+    done
+    [ "$(cat "$WORK/runsecond.exit")" = 1 ] \
+        || fail "the second copy ended with status $(cat "$WORK/runsecond.exit"), expected 1"
+    [ ! -s "$WORK/trace-second.txt" ] || fail "the second copy called the device library"
+    window_shown || fail "the first copy's window went away"
+
+    kill_app KILL
+    start_app after-kill
+    local before
+    before=$(trace_lines)
+    click check
+    wait_flow check "$before"
+    shot after-kill-checked
+    close_app
+    expect_trace_match '^qdGetDeviceInfo\([0-9]+\) -> 0$' "the check of the copy started after the kill"
+}
+
+# A device held in its boot loader with complete firmware 4.5.6 is offered
+# Restore, restored, and found running at the next start.
+road_held_restore()
+{
+    write_device "    \"attached\": true,
+    \"serial\": 740110,
+    \"boot\": 4,
+    \"run\": 5,
+    \"fpga\": 6,
+    \"bootLoader\": true,
+    \"timeScale\": $TIME_SCALE"
+    start_app start
+    local before
+    before=$(trace_lines)
+    click check
+    wait_flow check "$before"
+    shot checked
+    before=$(trace_lines)
+    click restore
+    wait_flow restore "$before"
+    shot restored
+    close_app
+    expect_trace_match '^qdBootWriteFPGAProgram\([0-9]+, "\./firmware/qd740n_fpga_6\.rbf"\) -> 0$' \
+        "the FPGA written"
+    expect_firmware 740110
+    expect_field bootLoader false
+
+    start_app next-start
+    before=$(trace_lines)
+    click check
+    wait_flow recheck "$before"
+    shot rechecked
+    close_app
+    trace_after "$before" | grep -qE '^qdOpenDevice\(\) -> 0$' \
+        || fail "the restored device was not found running at the next start"
+}
+
 require_tools
 mkdir -p "$SHOT_DIR" || fail "cannot make $SHOT_DIR"
 rm -f "$SHOT_DIR/$ROAD"-*.png # no stage of an earlier run may pass for this one's
@@ -285,6 +438,10 @@ downgrade-no) road_downgrade_no ;;
 unplug-restore) road_unplug_restore ;;
 bootstrap-restore) road_bootstrap_restore ;;
 no-device) road_no_device ;;
+empty-firmware) road_empty_firmware ;;
+swapped-unit) road_swapped_unit ;;
+second-copy) road_second_copy ;;
+held-restore) road_held_restore ;;
 *) fail "unknown road $ROAD" ;;
 esac
 log "passed"

@@ -33,6 +33,7 @@ BUTTON_X=""
 CHECK_Y=""
 UPDATE_Y=""
 RESTORE_Y=""
+APP_STATUS=""   # the exit status of the program kill_app ended
 FAILED=0
 
 log() { printf '[e2e %s] %s\n' "$ROAD" "$*"; }
@@ -251,23 +252,34 @@ find_buttons()
     [ -n "$RESTORE_Y" ]
 }
 
+# launch RUN TRACE: starts the program in the working folder on the device
+# file, its calls traced into TRACE, in the background; its process id goes
+# to run$RUN.pid and, once it has ended, its exit status to run$RUN.exit.
+# Every copy of a road shares one temporary folder, and so one lock.
+launch()
+{
+    local run=$1 trace=$2
+    (
+        cd "$WORK/app" || exit 1
+        env QT_QPA_PLATFORM=xcb \
+            QD740N_SIM_DEVICE="$WORK/device.json" \
+            QD740N_SIM_TRACE="$trace" \
+            XDG_RUNTIME_DIR="$WORK/runtime" \
+            TMPDIR="$WORK/tmp" \
+            ./qd740n-updater >"$WORK/run$run.stdout" 2>"$WORK/run$run.stderr" &
+        echo $! >"$WORK/run$run.pid"
+        wait $!
+        echo $? >"$WORK/run$run.exit"
+    ) &
+}
+
 # start_app STAGE: starts the program in the working folder on the device
 # file and trace, waits for its window and its buttons, and takes a shot.
 start_app()
 {
     APP_RUN=$((APP_RUN + 1))
     local run=$APP_RUN
-    (
-        cd "$WORK/app" || exit 1
-        env QT_QPA_PLATFORM=xcb \
-            QD740N_SIM_DEVICE="$WORK/device.json" \
-            QD740N_SIM_TRACE="$WORK/trace.txt" \
-            XDG_RUNTIME_DIR="$WORK/runtime" \
-            ./qd740n-updater >"$WORK/run$run.stdout" 2>"$WORK/run$run.stderr" &
-        echo $! >"$WORK/run$run.pid"
-        wait $!
-        echo $? >"$WORK/run$run.exit"
-    ) &
+    launch "$run" "$WORK/trace.txt"
     RUNNER_PID=$!
     wait_until 10 "the program's process id" test -s "$WORK/run$run.pid"
     APP_PID=$(cat "$WORK/run$run.pid")
@@ -280,11 +292,28 @@ start_app()
     shot "$1"
 }
 
+# kill_app SIGNAL: sends the running program SIGNAL and waits for it to end;
+# the exit status it ended with goes to APP_STATUS.
+kill_app()
+{
+    log "send SIG$1 to the program"
+    kill "-$1" "$APP_PID" || fail "could not send SIG$1 to the program"
+    local deadline=$((SECONDS + EXIT_TIMEOUT))
+    until app_exited; do
+        [ "$SECONDS" -lt "$deadline" ] || fail "the program did not end within ${EXIT_TIMEOUT}s of SIG$1"
+        sleep 0.1
+    done
+    APP_STATUS=$(cat "$WORK/run$APP_RUN.exit")
+    wait "$RUNNER_PID" 2>/dev/null
+    APP_PID=""
+    RUNNER_PID=""
+}
+
 # prepare_app: the program, its device library and firmware/ in a fresh
 # working folder, as they sit in the build's bin/ folder.
 prepare_app()
 {
-    mkdir -p "$WORK/app" "$WORK/runtime" || fail "cannot lay out $WORK/app"
+    mkdir -p "$WORK/app" "$WORK/runtime" "$WORK/tmp" || fail "cannot lay out $WORK/app"
     chmod 700 "$WORK/runtime"
     if ! cp "$BIN_DIR/qd740n-updater" "$BIN_DIR/libqd_api.so" "$WORK/app/" \
         || ! cp -r "$BIN_DIR/firmware" "$WORK/app/"; then
@@ -305,6 +334,18 @@ click()
     log "click $1"
     xdotool mousemove --window "$APP_WINDOW" "$BUTTON_X" "$y" click 1 \
         || fail "xdotool could not click $1"
+}
+
+# console_locked: the log's first line is drawn greyed out, as it is once
+# an update or restore flow has written its verdict and locked the console.
+# For flows that end before they make a device call, which the trace cannot show.
+console_locked()
+{
+    local darkest
+    darkest=$(import -window "$APP_WINDOW" png:- 2>/dev/null \
+        | convert - -crop 150x12+10+12 +repage -colorspace Gray \
+            -format '%[fx:int(255*minima)]' info: 2>/dev/null) || return 1
+    [ -n "$darkest" ] && [ "$darkest" -gt 100 ]
 }
 
 busy_shown() { xdotool search --name "$BUSY_PATTERN" >/dev/null 2>&1; }
