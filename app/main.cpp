@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "terminationrequests.h"
 
 #include <QApplication>
 #include <QDir>
@@ -7,7 +8,11 @@
 
 int main(int argc, char **argv)
 {
+    // From here on, Ctrl+C, logout and a closed terminal ask the window to
+    // close instead of ending the process in the middle of a write.
+    TerminationRequests::catchSignals();
     QApplication app(argc, argv);
+    TerminationRequests terminationRequests;
 
     // One copy per workstation: two copies would work on one device at once.
     // A lock left by a copy that crashed or was killed is taken over; only
@@ -15,6 +20,8 @@ int main(int argc, char **argv)
     QLockFile lock(QDir(QDir::tempPath()).filePath(QStringLiteral("qd740n-updater.lock")));
     lock.setStaleLockTime(0);
     if (!lock.tryLock()) {
+        QObject::connect(
+            &terminationRequests, &TerminationRequests::closeRequested, &app, &QApplication::quit);
         QMessageBox::warning(nullptr, QStringLiteral("Warning"),
             QStringLiteral("Another QD740N firmware updater is already running.\n"
                            "Close it before starting a new one."));
@@ -22,6 +29,8 @@ int main(int argc, char **argv)
     }
 
     MainWindow window;
+    QObject::connect(&terminationRequests, &TerminationRequests::closeRequested, &window,
+        &MainWindow::requestClose);
     window.show();
     return app.exec();
 }

@@ -1,9 +1,11 @@
 #include "mainwindow.h"
 
+#include "blockedcloserequests.h"
 #include "targetfirmware.h"
 #include "updater.h"
 
 #include <QCloseEvent>
+#include <QMessageBox>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent, Qt::WindowFlags())
@@ -13,15 +15,40 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowTitle(QString::asprintf("QD740N Firmware Update %d.%d.%d", kTargetBootVersion,
         kTargetRunVersion, kTargetFpgaVersion));
     resize(800, 400);
+
+    // Delivered after the close request has been handled (or dropped, while
+    // the busy dialog blocks this window).
+    connect(new BlockedCloseRequests(this), &BlockedCloseRequests::closeRequested, this,
+        &MainWindow::explainRefusedClose, Qt::QueuedConnection);
+}
+
+void MainWindow::requestClose()
+{
+    updater->requestClose();
 }
 
 // Closing while a worker writes to the device would end the process in the
 // middle of a flash write.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (updater->isWorkerRunning()) {
-        event->ignore();
+    if (!updater->isWorkerRunning()) {
+        QMainWindow::closeEvent(event);
         return;
     }
-    QMainWindow::closeEvent(event);
+    event->ignore();
+    explainRefusedClose();
+}
+
+// The refusal is explained in a box that does not wait for its answer: the
+// flow goes on underneath and writes its verdict.
+void MainWindow::explainRefusedClose()
+{
+    if (!updater->isWorkerRunning() || closeRefusal)
+        return;
+    closeRefusal = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"),
+        QStringLiteral("The QD740N is being worked on. Closing the firmware updater now could "
+                       "leave it unusable.\nWait until the current step has finished."),
+        QMessageBox::Ok, this);
+    closeRefusal->setAttribute(Qt::WA_DeleteOnClose);
+    closeRefusal->open();
 }

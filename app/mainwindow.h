@@ -3,7 +3,9 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 
+class QMessageBox;
 class Updater;
 
 class MainWindow : public QMainWindow
@@ -13,9 +15,17 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
 
+public slots:
+    // A request to end the program that did not come through the window
+    // (a signal): held while a worker runs, honoured once its flow is done.
+    void requestClose();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void explainRefusedClose();
+
     Updater *updater;
+    QPointer<QMessageBox> closeRefusal; // while shown, a further close shows no second one
 };

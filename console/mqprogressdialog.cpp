@@ -8,6 +8,9 @@ MQProgressDialog::MQProgressDialog(const QString &labelText, QWidget *parent)
     : QProgressDialog(labelText, QString(), 0, 0, parent, Qt::WindowFlags())
 {
     setWindowTitle(QStringLiteral("Please Wait"));
+    // A title and nothing else: a minimised dialog would leave a window that
+    // looks idle and ignores every input.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setModal(true);
     // The text is measured as one line, line feeds and all; when shown, the
     // dialog grows to at least its size hint.

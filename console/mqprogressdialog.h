@@ -1,6 +1,6 @@
 // The modal "Please Wait" busy dialog shown while a worker talks to the
-// device. Only the end of the worker takes it away: the operator cannot
-// dismiss it with Escape or its close button.
+// device. Only the end of the worker takes it away: it has no close,
+// minimise or maximise button, and ignores Escape and close requests.
 #pragma once
 
 #include <QProgressDialog>

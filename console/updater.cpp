@@ -5,6 +5,7 @@
 #include "mqprogressdialog.h"
 #include "qd_api.h"
 #include "restorethread.h"
+#include "sleepinhibitor.h"
 #include "targetfirmware.h"
 #include "updateversionthread.h"
 
@@ -14,6 +15,7 @@
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -116,9 +118,12 @@ void Updater::replaceLastLine(const QString &s)
 // Starts the worker and waits for it without spinning: the local event loop
 // sleeps until an event arrives, so the worker's lines and the repaints are
 // handled as they come and the wait ends as soon as the worker has finished.
-void Updater::runWorkerBlocking(QThread &worker)
+// Meanwhile the workstation is kept from sleeping or shutting down, which
+// would cut the device's power; the busy dialog's first line says why.
+void Updater::runWorkerBlocking(QThread &worker, const QString &dialogText)
 {
     workerRunning = true;
+    const SleepInhibitor inhibitor(dialogText.section(QLatin1Char('\n'), 0, 0));
     QEventLoop loop;
     connect(&worker, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
     worker.start(QThread::InheritPriority);
@@ -134,10 +139,31 @@ void Updater::runWorkerBlocking(QThread &worker)
     workerRunning = false;
 }
 
+void Updater::requestClose()
+{
+    if (!workerRunning) {
+        window()->close();
+        return;
+    }
+    if (closeRequested)
+        return;
+    closeRequested = true;
+    addLine(QStringLiteral("The updater will close when the current step has finished."));
+}
+
+// Called as a flow returns, after its last line and once its busy dialog is
+// gone, so the main window is the last one to close.
+void Updater::closeIfRequested()
+{
+    if (closeRequested)
+        window()->close();
+}
+
 void Updater::checkVersions()
 {
     if (workerRunning)
         return;
+    const auto closeAfterwards = qScopeGuard([this] { closeIfRequested(); });
     addLine(QString());
     addLine(QStringLiteral("Checking Firmware Versions..."));
     addLine(QString());
@@ -148,7 +174,7 @@ void Updater::checkVersions()
     dialog.show();
     CheckVersionThread worker;
     connect(&worker, &CheckVersionThread::updateText, this, &Updater::addLine);
-    runWorkerBlocking(worker);
+    runWorkerBlocking(worker, dialog.labelText());
     status = worker.status;
 
     switch (status.state) {
@@ -202,6 +228,7 @@ void Updater::updateDevice()
 {
     if (workerRunning)
         return;
+    const auto closeAfterwards = qScopeGuard([this] { closeIfRequested(); });
     addLine(QString());
     addLine(QStringLiteral("Updating Firmware"));
     addLine(QString());
@@ -214,7 +241,7 @@ void Updater::updateDevice()
     worker.status = status;
     connect(&worker, &UpdateVersionThread::addLine, this, &Updater::addLine);
     connect(&worker, &UpdateVersionThread::replaceLastLine, this, &Updater::replaceLastLine);
-    runWorkerBlocking(worker);
+    runWorkerBlocking(worker, dialog.labelText());
 
     addVerdict(worker.succeeded);
     setEnabled(false);
@@ -224,6 +251,7 @@ void Updater::restoreDevice()
 {
     if (workerRunning)
         return;
+    const auto closeAfterwards = qScopeGuard([this] { closeIfRequested(); });
     addLine(QString());
     addLine(QStringLiteral("Restoring Device"));
     addLine(QString());
@@ -234,7 +262,7 @@ void Updater::restoreDevice()
     RestoreThread worker;
     worker.status = status;
     connect(&worker, &RestoreThread::addLine, this, &Updater::addLine);
-    runWorkerBlocking(worker);
+    runWorkerBlocking(worker, dialog.labelText());
 
     addVerdict(worker.succeeded);
     setEnabled(false);

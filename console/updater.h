@@ -24,6 +24,10 @@ public:
     // True while a flow waits for its worker; the window must not close then.
     bool isWorkerRunning() const { return workerRunning; }
 
+    // A request to end the program from outside the window: closes the window
+    // now, or, while a worker runs, once the flow has written its verdict.
+    void requestClose();
+
 private slots:
     void addLine(const QString &s);
     void addStatusLine(const QString &s, bool success);
@@ -35,8 +39,9 @@ private slots:
 private:
     void addColouredLine(const QString &s, const QColor &colour);
     void appendLine(const QString &s, const QTextCharFormat &format);
-    void runWorkerBlocking(QThread &worker);
+    void runWorkerBlocking(QThread &worker, const QString &dialogText);
     void addVerdict(bool succeeded);
+    void closeIfRequested();
 
     DeviceStatus status;
     QTextEdit *logView;
@@ -44,4 +49,5 @@ private:
     QPushButton *updateButton;
     QPushButton *restoreButton;
     bool workerRunning = false;
+    bool closeRequested = false;
 };

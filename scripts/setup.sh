@@ -5,9 +5,11 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config clang-format clang-tidy
-    qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev zlib1g-dev
     # the real-window tests: a virtual display, a mouse and keyboard, screenshots
     xvfb xauth xdotool x11-utils imagemagick
+    # the sleep-inhibitor test: a private bus with logind mocked on it
+    dbus python3-dbusmock
     # building and checking the .deb
     dpkg-dev file
 )

@@ -5,10 +5,17 @@
 #include "mainwindow.h"
 #include "mqprogressdialog.h"
 #include "simdevicefile.h"
+#include "terminationrequests.h"
 #include "updater.h"
 
 #include <QAbstractEventDispatcher>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMetaType>
+#include <QDBusReply>
 #include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -16,6 +23,9 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
+
+#include <csignal>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -87,8 +97,23 @@ QList<QWidget *> visibleTopLevels()
     return visible;
 }
 
+const QString refusalText
+    = QStringLiteral("The QD740N is being worked on. Closing the firmware updater now could leave "
+                     "it unusable.\nWait until the current step has finished.");
+
+QList<QMessageBox *> visibleBoxes()
+{
+    QList<QMessageBox *> boxes;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+            boxes << box;
+    }
+    return boxes;
+}
+
 // Tries what an operator could do against the shown busy dialog: Escape, its
-// close button, closing the main window. Returns each attempt that got through.
+// close button, closing the main window (twice: the refusal is explained
+// once). Returns each attempt that got through; answers the refusal.
 QStringList tryToDismiss(MainWindow &window)
 {
     MQProgressDialog *dialog = visibleProgressDialog();
@@ -102,8 +127,20 @@ QStringList tryToDismiss(MainWindow &window)
         problems << QStringLiteral("Escape hid the busy dialog");
     if (dialog->close() || !dialog->isVisible())
         problems << QStringLiteral("the busy dialog closed");
-    if (window.close() || !window.isVisible())
+    if (window.close() || window.close() || !window.isVisible())
         problems << QStringLiteral("the main window closed");
+    const QList<QMessageBox *> boxes = visibleBoxes();
+    if (boxes.size() != 1) {
+        problems << QStringLiteral("%1 refusal boxes shown").arg(boxes.size());
+        return problems;
+    }
+    QMessageBox *box = boxes.first();
+    if (box->windowTitle() != QLatin1String("Warning") || box->text() != refusalText
+        || box->icon() != QMessageBox::Warning || box->standardButtons() != QMessageBox::Ok)
+        problems << QStringLiteral("refusal box: ") + box->windowTitle() + ' ' + box->text();
+    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    if (!QTest::qWaitFor([] { return visibleBoxes().isEmpty(); }))
+        problems << QStringLiteral("the refusal box stayed after Ok");
     return problems;
 }
 
@@ -119,6 +156,49 @@ QStringList tryToStartFlows(Updater *updater)
     return problems;
 }
 
+const QString heldLine
+    = QStringLiteral("The updater will close when the current step has finished.");
+
+// A device without run firmware waits in its boot loader: the check is
+// instant and offers Restore.
+QJsonObject restorableDevice()
+{
+    QJsonObject device = SimDeviceFile::defaultDevice();
+    device.insert("run", QJsonValue::Null);
+    return device;
+}
+
+QString firmwareOf(const QJsonObject &device)
+{
+    QStringList parts;
+    for (const char *region : { "boot", "run", "fpga" })
+        parts << device.value(region).toVariant().toString();
+    return parts.join('.');
+}
+
+// The inhibitor locks logind holds, each as "what|who|why|mode".
+QStringList inhibitors()
+{
+    const QDBusMessage reply = QDBusConnection::systemBus().call(QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("ListInhibitors")));
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return { reply.errorMessage() };
+    QStringList locks;
+    const QDBusArgument list = reply.arguments().value(0).value<QDBusArgument>();
+    list.beginArray();
+    while (!list.atEnd()) {
+        QString what, who, why, mode;
+        uint uid = 0, pid = 0;
+        list.beginStructure();
+        list >> what >> who >> why >> mode >> uid >> pid;
+        list.endStructure();
+        locks << QStringList { what, who, why, mode }.join('|');
+    }
+    list.endArray();
+    return locks;
+}
+
 } // namespace
 
 class TestDialog : public QObject
@@ -126,6 +206,8 @@ class TestDialog : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+    void cleanupTestCase();
     void cleanup();
 
     void dialogLooks_data();
@@ -135,7 +217,44 @@ private slots:
     void noSecondFlowDuringRestore();
     void workerLinesBeforeConclusion_data();
     void workerLinesBeforeConclusion();
+    void closeRequests_data();
+    void closeRequests();
+    void sleepInhibitedWhileWorkerRuns();
+
+private:
+    // A private bus standing in for the system bus, with logind mocked on it.
+    QProcess bus;
+    QProcess logind;
 };
+
+void TestDialog::initTestCase()
+{
+    // Both end with this test, even when it crashes.
+    for (QProcess *process : { &bus, &logind })
+        process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    // Before anything in this process opens the system bus.
+    bus.start(QStringLiteral("dbus-daemon"),
+        { QStringLiteral("--session"), QStringLiteral("--nofork"),
+            QStringLiteral("--print-address") });
+    QVERIFY2(bus.waitForReadyRead(10000), "dbus-daemon did not start (Debian package dbus)");
+    const QByteArray address = bus.readLine().trimmed();
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+    logind.start(QStringLiteral("/usr/bin/python3"),
+        { QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
+            QStringLiteral("--template"), QStringLiteral("logind") });
+    QVERIFY2(logind.waitForStarted(), "python3-dbusmock is missing");
+    QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::systemBus().interface()->isServiceRegistered(
+                                 QStringLiteral("org.freedesktop.login1")),
+        20000);
+}
+
+void TestDialog::cleanupTestCase()
+{
+    for (QProcess *process : { &logind, &bus }) {
+        process->terminate();
+        process->waitForFinished();
+    }
+}
 
 void TestDialog::cleanup()
 {
@@ -166,6 +285,13 @@ void TestDialog::dialogLooks()
     QCOMPARE(dialog.maximum(), 0);
     QVERIFY(dialog.isModal());
     QCOMPARE(dialog.parentWidget(), nullptr);
+    // A title bar without close, minimise or maximise button.
+    const Qt::WindowFlags flags = dialog.windowFlags();
+    QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));
+    QVERIFY(flags.testFlag(Qt::WindowTitleHint));
+    QVERIFY(!(flags
+        & (Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
+            | Qt::WindowSystemMenuHint)));
     // Measured as one line, line feeds and all.
     const QFontMetrics metrics(dialog.font());
     QCOMPARE(dialog.width(), metrics.horizontalAdvance(text) + 100);
@@ -342,6 +468,120 @@ void TestDialog::workerLinesBeforeConclusion()
         QTest::mouseClick(
             window.findChild<QPushButton *>(QStringLiteral("checkButton")), Qt::LeftButton);
         QCOMPARE(paragraphs(log).mid(7, expected.size()), expected);
+    }
+}
+
+void TestDialog::closeRequests_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("duringRestore");
+
+    QTest::newRow("SIGTERM during a restore") << SIGTERM << true;
+    QTest::newRow("SIGHUP during a restore") << SIGHUP << true;
+    QTest::newRow("SIGINT during a restore") << SIGINT << true;
+    QTest::newRow("SIGTERM when idle") << SIGTERM << false;
+}
+
+// A signal asks the window to close: at once when no worker runs, else once
+// the flow has written its verdict, with a line saying so in between.
+void TestDialog::closeRequests()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, duringRestore);
+
+    SimDeviceFile sim(restorableDevice());
+    TerminationRequests::catchSignals();
+    TerminationRequests requests;
+    MainWindow window;
+    connect(&requests, &TerminationRequests::closeRequested, &window, &MainWindow::requestClose);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto *updater = qobject_cast<Updater *>(window.centralWidget());
+    const auto *log = window.findChild<QTextEdit *>(QStringLiteral("logView"));
+    auto *restore = window.findChild<QPushButton *>(QStringLiteral("restoreButton"));
+    QTest::mouseClick(
+        window.findChild<QPushButton *>(QStringLiteral("checkButton")), Qt::LeftButton);
+    QVERIFY(restore->isEnabled());
+
+    if (!duringRestore) {
+        ::raise(signal);
+        QTRY_VERIFY(!window.isVisible());
+        QVERIFY(!paragraphs(log).contains(heldLine));
+        return;
+    }
+
+    sim.update({ { "timeScale", 0.004 } });
+    bool heldWhileRunning = false;
+    QTimer::singleShot(0, this, [&] {
+        ::raise(signal);
+        ::raise(signal);
+        heldWhileRunning = QTest::qWaitFor([&] { return paragraphs(log).contains(heldLine); })
+            && updater->isWorkerRunning() && window.isVisible();
+    });
+    QTest::mouseClick(restore, Qt::LeftButton);
+
+    QVERIFY(heldWhileRunning);
+    QVERIFY(!window.isVisible());
+    const QStringList lines = paragraphs(log);
+    QCOMPARE(lines.count(heldLine), 1);
+    QVERIFY(lines.indexOf(heldLine) > lines.indexOf(QStringLiteral("Restoring Device")));
+    QCOMPARE(lines.mid(lines.size() - 2),
+        (QStringList { "Firmware updated successfully.", "You may now close the software." }));
+    QCOMPARE(firmwareOf(sim.read()), QStringLiteral("4.5.6"));
+}
+
+// While a worker runs, logind holds a lock against sleep and shutdown that
+// says why; it goes when the worker has finished. Without logind the run is
+// the same, line for line and call for call.
+void TestDialog::sleepInhibitedWhileWorkerRuns()
+{
+    QStringList logWithLogind;
+    QStringList traceWithLogind;
+    for (const bool withLogind : { true, false }) {
+        if (!withLogind) {
+            logind.terminate();
+            QVERIFY(logind.waitForFinished());
+            QTRY_VERIFY(!QDBusConnection::systemBus().interface()->isServiceRegistered(
+                QStringLiteral("org.freedesktop.login1")));
+        }
+        QJsonObject device = restorableDevice();
+        device.insert("timeScale", 0.05); // the boot loader's open takes 25 ms
+        SimDeviceFile sim(device);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto *updater = qobject_cast<Updater *>(window.centralWidget());
+        const auto *log = window.findChild<QTextEdit *>(QStringLiteral("logView"));
+        QStringList duringCheck, duringRestore;
+        QTimer::singleShot(0, this, [&] {
+            if (updater->isWorkerRunning())
+                duringCheck = inhibitors();
+        });
+        QTest::mouseClick(
+            window.findChild<QPushButton *>(QStringLiteral("checkButton")), Qt::LeftButton);
+        sim.update({ { "timeScale", 0.002 } });
+        QTimer::singleShot(0, this, [&] {
+            if (updater->isWorkerRunning())
+                duringRestore = inhibitors();
+        });
+        QTest::mouseClick(
+            window.findChild<QPushButton *>(QStringLiteral("restoreButton")), Qt::LeftButton);
+
+        if (withLogind) {
+            QCOMPARE(duringCheck,
+                QStringList { "sleep:shutdown|QD740N firmware updater|Checking QD740N firmware "
+                              "version|block" });
+            QCOMPARE(duringRestore,
+                QStringList {
+                    "sleep:shutdown|QD740N firmware updater|Performing Device Restore|block" });
+            QTRY_COMPARE(inhibitors(), QStringList());
+            logWithLogind = paragraphs(log);
+            traceWithLogind = sim.traceNames();
+        } else {
+            QCOMPARE(paragraphs(log), logWithLogind);
+            QCOMPARE(sim.traceNames(), traceWithLogind);
+        }
+        QCOMPARE(firmwareOf(sim.read()), QStringLiteral("4.5.6"));
     }
 }
 

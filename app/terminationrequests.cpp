@@ -1,0 +1,60 @@
+#include "terminationrequests.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// A signal handler may do next to nothing: it writes one byte into this
+// socket pair, and the GUI thread reads it from the other end. [0] is read,
+// [1] written.
+int requestPipe[2] = { -1, -1 };
+
+void onSignal(int)
+{
+    const int savedErrno = errno;
+    const char byte = 1;
+    // Non-blocking: when the pipe is full, a request is already waiting.
+    [[maybe_unused]] const ssize_t written = ::write(requestPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+void TerminationRequests::catchSignals()
+{
+    if (requestPipe[0] >= 0)
+        return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, requestPipe) != 0)
+        return; // the signals keep their default action
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : { SIGINT, SIGTERM, SIGHUP })
+        ::sigaction(signal, &action, nullptr);
+}
+
+TerminationRequests::TerminationRequests()
+{
+    if (requestPipe[0] < 0)
+        return; // the signals were not caught
+    auto *notifier = new QSocketNotifier(requestPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &TerminationRequests::readRequests);
+}
+
+// Several signals in a row are one request.
+void TerminationRequests::readRequests()
+{
+    char bytes[64];
+    bool requested = false;
+    while (::read(requestPipe[0], bytes, sizeof bytes) > 0)
+        requested = true;
+    if (requested)
+        emit closeRequested();
+}

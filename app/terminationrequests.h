@@ -1,0 +1,27 @@
+// The requests to end the program that reach it from outside its window:
+// SIGINT (Ctrl+C in the terminal it was started from), SIGTERM (logout,
+// shutdown) and SIGHUP (that terminal closed). Instead of ending the process
+// on the spot, perhaps in the middle of a flash write, each one becomes the
+// closeRequested() signal on the GUI thread.
+#pragma once
+
+#include <QObject>
+
+class TerminationRequests : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Catches the signals from now on. Called first thing in main(): until a
+    // TerminationRequests object exists, a request waits for it.
+    static void catchSignals();
+
+    // Needs the application object.
+    TerminationRequests();
+
+signals:
+    void closeRequested();
+
+private:
+    void readRequests();
+};
