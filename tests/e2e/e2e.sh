@@ -6,7 +6,8 @@
 # Usage: e2e.sh ROAD BIN_DIR CLOSE_HELPER SCREENSHOT_DIR
 #   ROAD            update | downgrade-yes | downgrade-no | unplug-restore |
 #                   bootstrap-restore | no-device | empty-firmware |
-#                   swapped-unit | second-copy | held-restore
+#                   swapped-unit | second-copy | held-restore |
+#                   signals-during-write | idle-sigterm | close-during-write
 #   BIN_DIR         folder holding qd740n-updater, libqd_api.so and firmware/
 #   CLOSE_HELPER    the qd740n-e2e-closewindow program
 #   SCREENSHOT_DIR  where ROAD-STAGE.png screenshots go
@@ -426,6 +427,95 @@ road_held_restore()
         || fail "the restored device was not found running at the next start"
 }
 
+# A running device whose FPGA is one version behind: Update clears it and
+# writes it for a few seconds, long enough to be interrupted.
+write_fpga_device()
+{
+    write_device "    \"attached\": true,
+    \"serial\": $1,
+    \"boot\": 4,
+    \"run\": 5,
+    \"fpga\": 5,
+    \"timeScale\": 0.01"
+}
+
+fpga_write_started() { grep -qE '^qdBootClearFPGAProgram\([0-9]+\) -> 0$' "$WORK/trace.txt"; }
+
+# Checks, presses Update and waits until the FPGA write is under way.
+update_until_fpga_write()
+{
+    start_app start
+    local before
+    before=$(trace_lines)
+    click check
+    wait_flow check "$before"
+    click update
+    wait_until "$FLOW_TIMEOUT" "the FPGA write to begin" fpga_write_started
+}
+
+# SIGTERM (logout), SIGHUP (terminal closed) and SIGINT (Ctrl+C) during the
+# FPGA write: the program finishes the write, writes its verdict and then
+# ends by itself.
+road_signals_during_write()
+{
+    write_fpga_device 740111
+    update_until_fpga_write
+    local signal
+    for signal in TERM HUP INT; do
+        log "send SIG$signal during the FPGA write"
+        kill "-$signal" "$APP_PID" || fail "could not send SIG$signal"
+        sleep 0.2
+        app_exited && fail "SIG$signal ended the program during the FPGA write"
+    done
+    shot held
+    grep -qE '^qdBootWriteFPGAProgram\(' "$WORK/trace.txt" \
+        && fail "the FPGA write ended before all three signals were sent; too quick to tell"
+    wait_until "$FLOW_TIMEOUT" "the program to end by itself after the write" app_exited
+    local status
+    status=$(cat "$WORK/run$APP_RUN.exit")
+    [ "$status" = 0 ] || fail "the program ended with status $status"
+    APP_PID=""
+    expect_trace_match '^qdBootWriteFPGAProgram\([0-9]+, "\./firmware/qd740n_fpga_6\.rbf"\) -> 0$' \
+        "the FPGA write finished"
+    expect_firmware 740111
+}
+
+# With no worker running, SIGTERM ends the program at once, as closing the
+# window would.
+road_idle_sigterm()
+{
+    write_device "    \"attached\": true,
+    \"serial\": 740112,
+    \"timeScale\": $TIME_SCALE"
+    start_app start
+    kill_app TERM
+    [ "$APP_STATUS" = 0 ] || fail "the program ended with status $APP_STATUS after SIGTERM"
+    expect_no_trace '^qd(Open|Boot)' "the device was touched"
+}
+
+# Closing the window during the FPGA write is refused with a box that says
+# why, shown once however often the window is closed; the write goes on.
+road_close_during_write()
+{
+    write_fpga_device 740113
+    update_until_fpga_write
+    "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close"
+    wait_until "$FLOW_TIMEOUT" "the box explaining the refused close" box_shown
+    "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close again"
+    sleep 0.3
+    shot refused
+    local boxes
+    boxes=$(xdotool search --onlyvisible --name "$BOX_PATTERN" 2>/dev/null | wc -l)
+    [ "$boxes" = 1 ] || fail "$boxes boxes shown for two refused closes"
+    app_exited && fail "the program ended on a refused close"
+    xdotool windowfocus --sync "$(box_window)" key Return || fail "could not answer the box"
+    wait_until "$FLOW_TIMEOUT" "the box to close" box_gone
+    wait_until "$FLOW_TIMEOUT" "the update to end" console_locked
+    shot updated
+    close_app
+    expect_firmware 740113
+}
+
 require_tools
 mkdir -p "$SHOT_DIR" || fail "cannot make $SHOT_DIR"
 rm -f "$SHOT_DIR/$ROAD"-*.png # no stage of an earlier run may pass for this one's
@@ -442,6 +532,9 @@ empty-firmware) road_empty_firmware ;;
 swapped-unit) road_swapped_unit ;;
 second-copy) road_second_copy ;;
 held-restore) road_held_restore ;;
+signals-during-write) road_signals_during_write ;;
+idle-sigterm) road_idle_sigterm ;;
+close-during-write) road_close_during_write ;;
 *) fail "unknown road $ROAD" ;;
 esac
 log "passed"

@@ -266,6 +266,7 @@ launch()
             QD740N_SIM_TRACE="$trace" \
             XDG_RUNTIME_DIR="$WORK/runtime" \
             TMPDIR="$WORK/tmp" \
+            DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent \
             ./qd740n-updater >"$WORK/run$run.stdout" 2>"$WORK/run$run.stderr" &
         echo $! >"$WORK/run$run.pid"
         wait $!
