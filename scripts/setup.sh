@@ -9,7 +9,7 @@ packages=(
     # the real-window tests: a virtual display, a mouse and keyboard, screenshots
     xvfb xauth xdotool x11-utils imagemagick
     # building and checking the .deb
-    dpkg-dev file
+    dpkg-dev lintian
 )
 
 missing=()

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build tree into a temporary folder and
 # reads it back: its name and version, the files it installs (launcher, private
-# program and device library, the three target images, desktop entry and
-# icon, and nothing of the tests or the image generator) and the runtime
-# packages it depends on.
+# program and device library, the three target images, desktop entry, icon,
+# man page and Debian documentation, and nothing of the tests or the image
+# generator), no maintainer scripts, and the runtime packages it depends on.
+# lintian checks it as a Debian maintainer would.
 #
 # usage: deb_test.sh CPACK BUILD_DIR VERSION
 set -euo pipefail
@@ -25,9 +26,9 @@ check() {
     fi
 }
 
-for tool in dpkg-deb dpkg-shlibdeps file readelf; do
-    command -v "$tool" >/dev/null || {
-        echo "FAIL: $tool is missing (Debian packages dpkg-dev, file, binutils)" >&2
+for tool in dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev readelf:binutils lintian:lintian; do
+    command -v "${tool%%:*}" >/dev/null || {
+        echo "FAIL: ${tool%%:*} is missing (Debian package ${tool#*:})" >&2
         exit 1
     }
 done
@@ -60,14 +61,29 @@ for image in qd740n_boot_4.img qd740n_run_5.img qd740n_fpga_6.rbf; do
 done
 check "desktop entry" has_file -rw-r--r-- usr/share/applications/qd740n-updater.desktop
 check "icon" has_file -rw-r--r-- usr/share/icons/hicolor/scalable/apps/qd740n-updater.svg
+check "man page" has_file -rw-r--r-- usr/share/man/man1/qd740n-updater.1.gz
+for doc in copyright changelog.Debian.gz; do
+    check "$doc" has_file -rw-r--r-- "usr/share/doc/qd740n-updater/$doc"
+done
+check "lintian overrides" has_file -rw-r--r-- usr/share/lintian/overrides/qd740n-updater
 no_extras() {
     ! grep -Eq 'imagegen|/tst_|bench|soak|/tests/' "$tmp/files"
 }
 check "no tests, benchmarks or image generator" no_extras
 regular_files() {
-    [ "$(grep -c "^-" "$tmp/files")" -eq 8 ]
+    [ "$(grep -c "^-" "$tmp/files")" -eq 12 ]
 }
-check "eight files in all" regular_files
+check "twelve files in all" regular_files
+# The device library lives in the program's private folder: nothing for
+# ldconfig to do, and nothing left behind on removal.
+dpkg-deb -e "$deb" "$tmp/control"
+no_scripts() {
+    local script
+    for script in preinst postinst prerm postrm; do
+        [ ! -e "$tmp/control/$script" ] || return 1
+    done
+}
+check "no maintainer scripts" no_scripts
 
 field_is() { # field value
     [ "$(dpkg-deb -f "$deb" "$1")" = "$2" ]
@@ -94,6 +110,16 @@ runpath() {
         | grep -q 'Library runpath: \[\$ORIGIN\]$'
 }
 check "program RUNPATH is \$ORIGIN" runpath
+
+# lintian's default profile: no error and no warning. Its refusal to run as
+# root is only a note on standard error.
+lintian_clean() {
+    local status=0
+    lintian --fail-on error,warning "$deb" >"$tmp/lintian.txt" 2>/dev/null || status=$?
+    cat "$tmp/lintian.txt" >&2
+    [ "$status" -eq 0 ] && [ ! -s "$tmp/lintian.txt" ]
+}
+check "lintian reports nothing" lintian_clean
 
 if [ "$failures" -ne 0 ]; then
     echo "--- dpkg-deb -c" >&2
