@@ -8,8 +8,10 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
     # the real-window tests: a virtual display, a mouse and keyboard, screenshots
     xvfb xauth xdotool x11-utils imagemagick
-    # building and checking the .deb
-    dpkg-dev lintian
+    # the window icon is an SVG, drawn by Qt's SVG icon engine
+    libqt6svg6
+    # building and checking the .deb and its desktop integration
+    dpkg-dev lintian appstream desktop-file-utils
 )
 
 missing=()

@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build tree into a temporary folder and
 # reads it back: its name and version, the files it installs (launcher, private
-# program and device library, the three target images, desktop entry, icon,
-# man page and Debian documentation, and nothing of the tests or the image
-# generator), no maintainer scripts, and the runtime packages it depends on.
-# lintian checks it as a Debian maintainer would.
+# program and device library, the three target images, desktop entry, AppStream
+# metainfo, icon, man page and Debian documentation, and nothing of the tests
+# or the image generator), no maintainer scripts, and the runtime packages it
+# depends on. lintian, desktop-file-validate and appstreamcli check it as a
+# Debian maintainer and a software centre would.
 #
-# usage: deb_test.sh CPACK BUILD_DIR VERSION
+# usage: deb_test.sh CPACK BUILD_DIR VERSION APP_ID
 set -euo pipefail
 
 cpack=$1
 build=$2
 version=$3
+app_id=$4
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -26,7 +28,8 @@ check() {
     fi
 }
 
-for tool in dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev readelf:binutils lintian:lintian; do
+for tool in dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev readelf:binutils lintian:lintian \
+    desktop-file-validate:desktop-file-utils appstreamcli:appstream; do
     command -v "${tool%%:*}" >/dev/null || {
         echo "FAIL: ${tool%%:*} is missing (Debian package ${tool#*:})" >&2
         exit 1
@@ -59,7 +62,8 @@ check "device library beside it" has_file -rw-r--r-- usr/lib/qd740n-updater/libq
 for image in qd740n_boot_4.img qd740n_run_5.img qd740n_fpga_6.rbf; do
     check "image $image" has_file -rw-r--r-- "usr/share/qd740n-updater/firmware/$image"
 done
-check "desktop entry" has_file -rw-r--r-- usr/share/applications/qd740n-updater.desktop
+check "desktop entry" has_file -rw-r--r-- "usr/share/applications/$app_id.desktop"
+check "AppStream metainfo" has_file -rw-r--r-- "usr/share/metainfo/$app_id.metainfo.xml"
 check "icon" has_file -rw-r--r-- usr/share/icons/hicolor/scalable/apps/qd740n-updater.svg
 check "man page" has_file -rw-r--r-- usr/share/man/man1/qd740n-updater.1.gz
 for doc in copyright changelog.Debian.gz; do
@@ -71,9 +75,9 @@ no_extras() {
 }
 check "no tests, benchmarks or image generator" no_extras
 regular_files() {
-    [ "$(grep -c "^-" "$tmp/files")" -eq 12 ]
+    [ "$(grep -c "^-" "$tmp/files")" -eq 13 ]
 }
-check "twelve files in all" regular_files
+check "thirteen files in all" regular_files
 # The device library lives in the program's private folder: nothing for
 # ldconfig to do, and nothing left behind on removal.
 dpkg-deb -e "$deb" "$tmp/control"
@@ -97,7 +101,7 @@ depends_on() {
     # one entry of the comma-separated list, with or without a version
     tr ',' '\n' <<<"$depends" | sed 's/^ *//' | grep -Eq "^$1( \(.*\))?\$"
 }
-for package in libqt6widgets6 libqt6gui6 libqt6core6 libc6 libstdc++6; do
+for package in libqt6widgets6 libqt6gui6 libqt6core6 libqt6svg6 libc6 libstdc++6; do
     check "depends on $package" depends_on "${package//+/\\+}"
 done
 
@@ -120,6 +124,15 @@ lintian_clean() {
     [ "$status" -eq 0 ] && [ ! -s "$tmp/lintian.txt" ]
 }
 check "lintian reports nothing" lintian_clean
+desktop_entry="$tmp/root/usr/share/applications/$app_id.desktop"
+metainfo="$tmp/root/usr/share/metainfo/$app_id.metainfo.xml"
+check "desktop-file-validate" desktop-file-validate "$desktop_entry"
+check "appstreamcli validate" appstreamcli validate --no-net "$metainfo"
+ids_match() {
+    grep -qF "<id>$app_id</id>" "$metainfo" \
+        && grep -qF "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo"
+}
+check "metainfo id and launchable are the desktop entry's" ids_match
 
 if [ "$failures" -ne 0 ]; then
     echo "--- dpkg-deb -c" >&2

@@ -5,7 +5,7 @@
 # window (so it found its device library), run in the installed data folder
 # with the installed library loaded, and bootstrap a bare device from
 # ./firmware/qd740n_boot_4.img when Check Versions is pressed (so it found its
-# images).
+# images), with its window icon set.
 #
 # Then the launcher with a site's own device library: the program loads that
 # library and runs in the site's data folder when both are there, and the
@@ -129,6 +129,11 @@ xdotool key --delay 50 Tab space
 expected='qdOpenBootstrapDevice("./firmware/qd740n_boot_4.img") -> 0'
 wait_until 30 "$app" grep -qxF "$expected" "$tmp/trace.txt" \
     || fail "the trace has no line: $expected"
+
+# The icon drawn from the built-in SVG reaches the window system; without
+# Qt's SVG icon engine the window would have none.
+icon=$(xprop -id "$window" -len 8 _NET_WM_ICON)
+grep -Eq 'Icon \([1-9][0-9]* x [1-9][0-9]*\)' <<<"$icon" || fail "the window has no icon: $icon"
 
 echo "installed launcher ran from $prefix and bootstrapped from its firmware folder"
 kill "$app"
