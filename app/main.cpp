@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QLockFile>
 #include <QMessageBox>
 
@@ -13,6 +14,8 @@ int main(int argc, char **argv)
     TerminationRequests::catchSignals();
     QApplication app(argc, argv);
     TerminationRequests terminationRequests;
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/qd740n-updater.svg")));
+    QGuiApplication::setDesktopFileName(QStringLiteral(QD740N_APP_ID));
 
     // One copy per workstation: two copies would work on one device at once.
     // A lock left by a copy that crashed or was killed is taken over; only

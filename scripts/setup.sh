@@ -10,8 +10,10 @@ packages=(
     xvfb xauth xdotool x11-utils imagemagick
     # the sleep-inhibitor test: a private bus with logind mocked on it
     dbus python3-dbusmock
-    # building and checking the .deb
-    dpkg-dev file
+    # the window icon is an SVG, drawn by Qt's SVG icon engine
+    libqt6svg6
+    # building and checking the .deb and its desktop integration
+    dpkg-dev lintian appstream desktop-file-utils
 )
 
 missing=()

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build tree into a temporary folder and
 # reads it back: its name and version, the files it installs (launcher, private
-# program and device library, the three target images, desktop entry and
-# icon, and nothing of the tests or the image generator) and the runtime
-# packages it depends on.
+# program and device library, the three target images, desktop entry, AppStream
+# metainfo, icon, man page and Debian documentation, and nothing of the tests
+# or the image generator), no maintainer scripts, and the runtime packages it
+# depends on. lintian, desktop-file-validate and appstreamcli check it as a
+# Debian maintainer and a software centre would.
 #
-# usage: deb_test.sh CPACK BUILD_DIR VERSION
+# usage: deb_test.sh CPACK BUILD_DIR VERSION APP_ID
 set -euo pipefail
 
 cpack=$1
 build=$2
 version=$3
+app_id=$4
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -25,9 +28,10 @@ check() {
     fi
 }
 
-for tool in dpkg-deb dpkg-shlibdeps file readelf; do
-    command -v "$tool" >/dev/null || {
-        echo "FAIL: $tool is missing (Debian packages dpkg-dev, file, binutils)" >&2
+for tool in dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev readelf:binutils lintian:lintian \
+    desktop-file-validate:desktop-file-utils appstreamcli:appstream; do
+    command -v "${tool%%:*}" >/dev/null || {
+        echo "FAIL: ${tool%%:*} is missing (Debian package ${tool#*:})" >&2
         exit 1
     }
 done
@@ -58,16 +62,32 @@ check "device library beside it" has_file -rw-r--r-- usr/lib/qd740n-updater/libq
 for image in qd740n_boot_4.img qd740n_run_5.img qd740n_fpga_6.rbf; do
     check "image $image" has_file -rw-r--r-- "usr/share/qd740n-updater/firmware/$image"
 done
-check "desktop entry" has_file -rw-r--r-- usr/share/applications/qd740n-updater.desktop
+check "desktop entry" has_file -rw-r--r-- "usr/share/applications/$app_id.desktop"
+check "AppStream metainfo" has_file -rw-r--r-- "usr/share/metainfo/$app_id.metainfo.xml"
 check "icon" has_file -rw-r--r-- usr/share/icons/hicolor/scalable/apps/qd740n-updater.svg
+check "man page" has_file -rw-r--r-- usr/share/man/man1/qd740n-updater.1.gz
+for doc in copyright changelog.Debian.gz; do
+    check "$doc" has_file -rw-r--r-- "usr/share/doc/qd740n-updater/$doc"
+done
+check "lintian overrides" has_file -rw-r--r-- usr/share/lintian/overrides/qd740n-updater
 no_extras() {
     ! grep -Eq 'imagegen|/tst_|bench|soak|/tests/' "$tmp/files"
 }
 check "no tests, benchmarks or image generator" no_extras
 regular_files() {
-    [ "$(grep -c "^-" "$tmp/files")" -eq 8 ]
+    [ "$(grep -c "^-" "$tmp/files")" -eq 13 ]
 }
-check "eight files in all" regular_files
+check "thirteen files in all" regular_files
+# The device library lives in the program's private folder: nothing for
+# ldconfig to do, and nothing left behind on removal.
+dpkg-deb -e "$deb" "$tmp/control"
+no_scripts() {
+    local script
+    for script in preinst postinst prerm postrm; do
+        [ ! -e "$tmp/control/$script" ] || return 1
+    done
+}
+check "no maintainer scripts" no_scripts
 
 field_is() { # field value
     [ "$(dpkg-deb -f "$deb" "$1")" = "$2" ]
@@ -81,7 +101,7 @@ depends_on() {
     # one entry of the comma-separated list, with or without a version
     tr ',' '\n' <<<"$depends" | sed 's/^ *//' | grep -Eq "^$1( \(.*\))?\$"
 }
-for package in libqt6widgets6 libqt6gui6 libqt6core6 libc6 libstdc++6; do
+for package in libqt6widgets6 libqt6gui6 libqt6core6 libqt6svg6 libc6 libstdc++6; do
     check "depends on $package" depends_on "${package//+/\\+}"
 done
 
@@ -94,6 +114,25 @@ runpath() {
         | grep -q 'Library runpath: \[\$ORIGIN\]$'
 }
 check "program RUNPATH is \$ORIGIN" runpath
+
+# lintian's default profile: no error and no warning. Its refusal to run as
+# root is only a note on standard error.
+lintian_clean() {
+    local status=0
+    lintian --fail-on error,warning "$deb" >"$tmp/lintian.txt" 2>/dev/null || status=$?
+    cat "$tmp/lintian.txt" >&2
+    [ "$status" -eq 0 ] && [ ! -s "$tmp/lintian.txt" ]
+}
+check "lintian reports nothing" lintian_clean
+desktop_entry="$tmp/root/usr/share/applications/$app_id.desktop"
+metainfo="$tmp/root/usr/share/metainfo/$app_id.metainfo.xml"
+check "desktop-file-validate" desktop-file-validate "$desktop_entry"
+check "appstreamcli validate" appstreamcli validate --no-net "$metainfo"
+ids_match() {
+    grep -qF "<id>$app_id</id>" "$metainfo" \
+        && grep -qF "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo"
+}
+check "metainfo id and launchable are the desktop entry's" ids_match
 
 if [ "$failures" -ne 0 ]; then
     echo "--- dpkg-deb -c" >&2

@@ -5,7 +5,13 @@
 # window (so it found its device library), run in the installed data folder
 # with the installed library loaded, and bootstrap a bare device from
 # ./firmware/qd740n_boot_4.img when Check Versions is pressed (so it found its
-# images).
+# images), with its window icon set.
+#
+# Then the launcher with a site's own device library: the program loads that
+# library and runs in the site's data folder when both are there, and the
+# launcher refuses to start it when the site's firmware folder is missing.
+# The site's folders are looked for under $QD740N_LOCAL_PREFIX, here a
+# temporary folder; without that library the installed one is used.
 #
 # usage: install_test.sh CMAKE BUILD_DIR VERSION
 set -euo pipefail
@@ -73,6 +79,12 @@ unset WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=xcb
 export XDG_RUNTIME_DIR="$tmp/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
+# The single-copy lock of these runs, apart from any other copy's.
+export TMPDIR="$tmp/locks"
+mkdir "$TMPDIR"
+# No site library yet.
+site="$tmp/site"
+export QD740N_LOCAL_PREFIX="$site"
 
 # A bare device: no boot region, so Check Versions ends in a bootstrap.
 cat >"$tmp/device.json" <<'JSON'
@@ -118,4 +130,40 @@ expected='qdOpenBootstrapDevice("./firmware/qd740n_boot_4.img") -> 0'
 wait_until 30 "$app" grep -qxF "$expected" "$tmp/trace.txt" \
     || fail "the trace has no line: $expected"
 
+# The icon drawn from the built-in SVG reaches the window system; without
+# Qt's SVG icon engine the window would have none.
+icon=$(xprop -id "$window" -len 8 _NET_WM_ICON)
+grep -Eq 'Icon \([1-9][0-9]* x [1-9][0-9]*\)' <<<"$icon" || fail "the window has no icon: $icon"
+
 echo "installed launcher ran from $prefix and bootstrapped from its firmware folder"
+kill "$app"
+wait "$app" 2>/dev/null || true
+
+# A site's library without its firmware folder: the launcher says so and the
+# program does not start.
+mkdir -p "$site/lib/qd740n-updater"
+cp "$prefix/lib/qd740n-updater/libqd_api.so" "$site/lib/qd740n-updater/"
+status=0
+"$launcher" >"$tmp/refused.log" 2>&1 || status=$?
+[ "$status" -ne 0 ] || fail "the launcher started without the site's firmware folder"
+grep -qF "$site/share/qd740n-updater/firmware/ is missing" "$tmp/refused.log" \
+    || fail "the launcher did not name the missing folder: $(cat "$tmp/refused.log")"
+
+# With the folder, the program loads the site's library, not the installed one.
+mkdir -p "$site/share/qd740n-updater/firmware"
+cp "$prefix/share/qd740n-updater/firmware/"* "$site/share/qd740n-updater/firmware/"
+"$launcher" >"$tmp/site.log" 2>&1 &
+app=$!
+pids+=("$app")
+device_library_mapped() {
+    grep -q '/libqd_api\.so$' "/proc/$app/maps"
+}
+wait_until 30 "$app" device_library_mapped || fail "the program with the site's library did not start"
+grep -qF "$site/lib/qd740n-updater/libqd_api.so" "/proc/$app/maps" \
+    || fail "the site's libqd_api.so is not loaded: $(grep libqd_api "/proc/$app/maps")"
+! grep -qF "$prefix/lib/qd740n-updater/libqd_api.so" "/proc/$app/maps" \
+    || fail "the installed libqd_api.so is loaded beside the site's"
+[ "$(readlink "/proc/$app/cwd")" = "$site/share/qd740n-updater" ] \
+    || fail "with the site's library, the working directory is $(readlink "/proc/$app/cwd")"
+
+echo "the launcher refused the site's library without its firmware and ran on it with them"

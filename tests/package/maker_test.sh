@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Builds the program against a stand-in for the maker's device library, as a
+# site with the maker's library, header and images does, and installs it into
+# a temporary prefix. First a library with a versioned SONAME reached through
+# the usual links (libqd_api.so -> libqd_api.so.1 -> libqd_api.so.1.0.0): the
+# configuration needs neither Qt Test nor zlib, the file the program asks for
+# sits beside it in the build tree and once installed, a changed library is
+# copied again by the next build, the images are installed, and the installed
+# program starts on that library. Then the same tree against a library without
+# a SONAME: the program asks for it by its bare name, not by its path.
+#
+# usage: maker_test.sh CMAKE GENERATOR CXX SOURCE_DIR VERSIONED_LIBRARY
+#                      UNVERSIONED_LIBRARY FIRMWARE_DIR
+set -euo pipefail
+
+cmake=$1
+generator=$2
+cxx=$3
+source=$4
+versioned=$5
+unversioned=$6
+firmware=$7
+
+pids=()
+tmp=$(mktemp -d)
+cleanup() {
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    for log in "$tmp"/*.log; do
+        [ -e "$log" ] && { echo "--- ${log##*/}" >&2; tail -n 40 "$log" >&2; }
+    done
+    exit 1
+}
+
+# The maker's files as a site has them: header, library links, images.
+maker="$tmp/maker"
+mkdir -p "$maker/include" "$maker/lib" "$maker/firmware"
+cp "$source/device/qd_api.h" "$maker/include/"
+cp -P "$(dirname "$versioned")"/libqd_api.so* "$maker/lib/"
+cp "$firmware"/* "$maker/firmware/"
+[ "$(readlink "$maker/lib/libqd_api.so")" = libqd_api.so.1 ] || fail "the stand-in has no SONAME link"
+
+build="$tmp/build"
+configure() { # library
+    "$cmake" -S "$source" -B "$build" -G "$generator" -DCMAKE_CXX_COMPILER="$cxx" \
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+        -DQD740N_USE_MAKER_LIBRARY=ON \
+        -DQD740N_MAKER_INCLUDE_DIR="$maker/include" \
+        -DQD740N_MAKER_LIBRARY="$1" \
+        -DQD740N_MAKER_FIRMWARE_DIR="$maker/firmware" >>"$tmp/configure.log" 2>&1 \
+        || fail "configuring against $1 failed"
+}
+build() {
+    "$cmake" --build "$build" >>"$tmp/build.log" 2>&1 || fail "the build failed"
+}
+needed() { # ELF file: the libraries it asks for, one a line
+    readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p'
+}
+asks_for() { # ELF file, library name
+    grep -qxF "$2" <<<"$(needed "$1")"
+}
+regular_file() { # a file of its own, not a link
+    [ -f "$1" ] && [ ! -L "$1" ]
+}
+
+configure "$maker/lib/libqd_api.so"
+! grep -Eq '^(Qt6Test_DIR|ZLIB_[A-Z_]*):' "$build/CMakeCache.txt" \
+    || fail "the configuration looked for Qt Test or zlib: $(grep -E '^(Qt6Test|ZLIB)' "$build/CMakeCache.txt")"
+build
+program="$build/bin/qd740n-updater"
+asks_for "$program" libqd_api.so.1 || fail "the program does not ask for libqd_api.so.1: $(needed "$program")"
+regular_file "$build/bin/libqd_api.so.1" \
+    || fail "no copy of the library as libqd_api.so.1 beside the program"
+cmp -s "$build/bin/libqd_api.so.1" "$maker/lib/libqd_api.so.1.0.0" || fail "the copy is not the library"
+
+# A new build of the maker's library: trailing bytes change the file and
+# leave it loadable.
+printf 'rebuilt' >>"$maker/lib/libqd_api.so.1.0.0"
+build
+cmp -s "$build/bin/libqd_api.so.1" "$maker/lib/libqd_api.so.1.0.0" \
+    || fail "the build kept the old copy of a changed library"
+
+prefix="$tmp/pre fix"
+"$cmake" --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || fail "cmake --install failed"
+private="$prefix/lib/qd740n-updater"
+regular_file "$private/libqd_api.so.1" \
+    || fail "libqd_api.so.1 is not installed beside the program"
+for image in qd740n_boot_4.img qd740n_run_5.img qd740n_fpga_6.rbf; do
+    cmp -s "$prefix/share/qd740n-updater/firmware/$image" "$maker/firmware/$image" \
+        || fail "the maker's image $image is not installed"
+done
+
+# The installed program on the installed library, started by its launcher
+# with no site library to prefer; the banner asks the library for its version.
+mkdir "$tmp/locks"
+cd "$tmp"
+TMPDIR="$tmp/locks" QD740N_LOCAL_PREFIX="$tmp/no-site" QD740N_SIM_TRACE="$tmp/trace.txt" \
+    "$prefix/bin/qd740n-updater" >"$tmp/app.log" 2>&1 &
+app=$!
+pids+=("$app")
+started() {
+    grep -q '^qdGetAPIVersion()' "$tmp/trace.txt" 2>/dev/null
+}
+deadline=$((SECONDS + 30))
+until started; do
+    kill -0 "$app" 2>/dev/null || fail "the installed program ended"
+    [ "$SECONDS" -lt "$deadline" ] || fail "the installed program did not call its library"
+    sleep 0.1
+done
+grep -qF "$private/libqd_api.so.1" "/proc/$app/maps" \
+    || fail "the installed libqd_api.so.1 is not loaded: $(grep libqd_api "/proc/$app/maps")"
+[ "$(readlink "/proc/$app/cwd")" = "$prefix/share/qd740n-updater" ] \
+    || fail "the program runs in $(readlink "/proc/$app/cwd")"
+echo "built, installed and started against a library with SONAME libqd_api.so.1"
+
+# Without a SONAME, a linker given the library's path would record that path.
+configure "$unversioned"
+build
+asks_for "$program" libqd_api.so \
+    || fail "the program does not ask for libqd_api.so by name: $(needed "$program")"
+cmp -s "$build/bin/libqd_api.so" "$unversioned" || fail "no copy of the library as libqd_api.so"
+echo "built against a library without SONAME, asked for as libqd_api.so"
