@@ -1,10 +1,12 @@
-// Start-up probe: the updater's main window (or, built with BARE_WINDOW, a
-// bare QMainWindow of the same size) started as the program starts it. At
-// its first paint it prints "painted" and the milliseconds since the moment
-// the benchmark handed it in QD740N_BENCH_START_NS (the system's monotonic
-// clock), and once the start-up has settled the peak resident memory, then
-// quits.
-#ifndef BARE_WINDOW
+// Start-up probe: the updater's main window started as the program starts
+// it, or one of two references of the same size without the device library:
+// built with BARE_WINDOW, a bare QMainWindow; built with SAME_WIDGETS, a
+// QMainWindow holding the console's widgets (the seven-line log on the left,
+// the three buttons stacked at the top right). At its first paint it prints
+// "painted" and the milliseconds since the moment the benchmark handed it in
+// QD740N_BENCH_START_NS (the system's monotonic clock), and once the start-up
+// has settled the peak resident memory, then quits.
+#if !defined(BARE_WINDOW) && !defined(SAME_WIDGETS)
 #include "mainwindow.h"
 #endif
 #include "processmemory.h"
@@ -12,6 +14,12 @@
 #include <QApplication>
 #include <QMainWindow>
 #include <QTimer>
+#ifdef SAME_WIDGETS
+#include <QBoxLayout>
+#include <QPushButton>
+#include <QTextCharFormat>
+#include <QTextEdit>
+#endif
 
 #include <cstdio>
 #include <ctime>
@@ -48,13 +56,60 @@ private:
     bool seen = false;
 };
 
+#ifdef SAME_WIDGETS
+// What the console puts in the window at start-up, with the same texts, the
+// banner's warning line in red, and nothing behind the buttons.
+QWidget *consoleWidgets()
+{
+    auto *log = new QTextEdit;
+    log->setReadOnly(true);
+    const auto addLine = [log](const char *text, bool red = false) {
+        QTextCharFormat format;
+        if (red)
+            format.setForeground(QColor(Qt::red));
+        log->setCurrentCharFormat(format);
+        log->append(QString::fromLatin1(text));
+    };
+    addLine("QD740N firmware updater");
+    addLine("QD API version 1.0.0 (simulated)");
+    addLine("Update to firmware version 4.5.6");
+    addLine("");
+    addLine("Ensure the QD740N is fully connected to the PC.");
+    addLine("Do NOT disconnect the QD740N at any time during the update.", true);
+    addLine("Disconnecting the QD740N during an update will leave your device in an unoperable "
+            "state.");
+
+    auto *check = new QPushButton(QStringLiteral("  Check Versions  "));
+    auto *update = new QPushButton(QStringLiteral("  Update  "));
+    auto *restore = new QPushButton(QStringLiteral("  Restore  "));
+    update->setEnabled(false);
+    restore->setEnabled(false);
+    auto *buttons = new QBoxLayout(QBoxLayout::TopToBottom);
+    buttons->addWidget(check);
+    buttons->addWidget(update);
+    buttons->addWidget(restore);
+    buttons->addStretch(0);
+
+    auto *console = new QWidget;
+    auto *layout = new QBoxLayout(QBoxLayout::LeftToRight, console);
+    layout->addWidget(log);
+    layout->addLayout(buttons);
+    return console;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-#ifdef BARE_WINDOW
+#if defined(BARE_WINDOW)
     QMainWindow window;
+    window.resize(800, 400);
+#elif defined(SAME_WIDGETS)
+    QMainWindow window;
+    window.setCentralWidget(consoleWidgets());
+    window.setWindowTitle(QStringLiteral("QD740N Firmware Update 4.5.6"));
     window.resize(800, 400);
 #else
     MainWindow window;

@@ -3,14 +3,9 @@
 #include "qd_api.h"
 
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonValue>
 #include <QMutexLocker>
-#include <QSaveFile>
 
 #include <chrono>
-#include <cmath>
-#include <cstdio>
 #include <thread>
 
 namespace {
@@ -25,18 +20,7 @@ constexpr double sectorWriteSeconds = 9.0;
 constexpr double fpgaClearSeconds = 30.0;
 constexpr double fpgaWriteSeconds = 330.0;
 
-// Slower than a thousand times real time is no simulation anyone waits for,
-// and keeps every scaled duration representable.
-constexpr double maxTimeScale = 1000.0;
-
 constexpr int deviceType = 740;
-
-const char *const regionFields[3] = { "boot", "run", "fpga" };
-
-QString devicePath()
-{
-    return qEnvironmentVariable("QD740N_SIM_DEVICE");
-}
 
 double secondsFor(const char *name)
 {
@@ -54,14 +38,7 @@ SimDevice &SimDevice::instance()
     return device;
 }
 
-// ---- loading and saving the device file ----
-
-void SimDevice::warn(const QString &path, const QString &problem)
-{
-    std::fprintf(
-        stderr, "qd_api simulator: device file %s: %s\n", qPrintable(path), qPrintable(problem));
-    std::fflush(stderr);
-}
+// ---- the device file ----
 
 void SimDevice::forgetPassingState()
 {
@@ -69,138 +46,10 @@ void SimDevice::forgetPassingState()
     enteredBootLoader = false;
 }
 
-// Called at every open: the file is the one source of truth for the device,
-// so an edit made between two opens (an unplug, a replug) is seen here.
 void SimDevice::reload()
 {
-    const QString path = devicePath();
-    if (!loadedOnce || path != loadedPath) {
+    if (!store.reload(state))
         forgetPassingState();
-        loadedPath = path;
-        loadedOnce = true;
-        state = Lasting();
-    }
-    if (path.isEmpty()) {
-        fileUsable = false;
-        return; // the built-in device lives in memory only
-    }
-
-    fileUsable = false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        warn(path, file.errorString());
-        state.attached = false;
-        forgetPassingState();
-        return;
-    }
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-    if (error.error != QJsonParseError::NoError) {
-        warn(path,
-            QStringLiteral("not valid JSON: %1 at offset %2")
-                .arg(error.errorString())
-                .arg(error.offset));
-        state.attached = false;
-        forgetPassingState();
-        return;
-    }
-    if (!document.isObject()) {
-        warn(path, QStringLiteral("not a JSON object"));
-        state.attached = false;
-        forgetPassingState();
-        return;
-    }
-    fileUsable = true;
-    fileObject = document.object();
-    parse(fileObject);
-    if (!state.attached)
-        forgetPassingState();
-}
-
-void SimDevice::parse(const QJsonObject &object)
-{
-    Lasting fresh;
-    auto integer = [this](const QJsonValue &value, const char *field, int fallback) {
-        const double d = value.toDouble();
-        if (!value.isDouble() || d != std::floor(d) || d < -2147483648.0 || d > 2147483647.0) {
-            warn(loadedPath,
-                QStringLiteral("field %1 is not an integer, using %2")
-                    .arg(QLatin1String(field))
-                    .arg(fallback));
-            return fallback;
-        }
-        return int(d);
-    };
-
-    if (object.contains("attached")) {
-        if (object.value("attached").isBool())
-            fresh.attached = object.value("attached").toBool();
-        else
-            warn(loadedPath, QStringLiteral("field attached is not a boolean"));
-    }
-    if (object.contains("serial"))
-        fresh.serial = integer(object.value("serial"), "serial", fresh.serial);
-    for (int region = 0; region < 3; ++region) {
-        const char *field = regionFields[region];
-        if (!object.contains(field))
-            continue;
-        const QJsonValue value = object.value(field);
-        if (value.isNull())
-            fresh.regions[region].reset();
-        else
-            fresh.regions[region] = integer(value, field, *fresh.regions[region]);
-    }
-    if (object.contains("bootLoader"))
-        fresh.bootLoader = object.value("bootLoader").toBool(false);
-    if (object.contains("timeScale")) {
-        const double scale = object.value("timeScale").toDouble(-1.0);
-        if (scale >= 0.0 && scale <= maxTimeScale)
-            fresh.timeScale = scale;
-        else
-            warn(loadedPath,
-                QStringLiteral("field timeScale is not a number from 0 to %1").arg(maxTimeScale));
-    }
-    const QJsonObject fail = object.value("fail").toObject();
-    for (auto it = fail.begin(); it != fail.end(); ++it) {
-        const int status = integer(it.value(), "fail", 1);
-        if (status != 0)
-            fresh.fail.insert(it.key(), status);
-    }
-    fresh.unplugDuring = object.value("unplugDuring").toString();
-    state = fresh;
-}
-
-// Writes the lasting state back after every change, atomically. The file is
-// read again first, so fields the simulator does not use, and edits made
-// since the last open, survive; the lasting state written here wins.
-void SimDevice::save(bool unplugConsumed)
-{
-    if (!fileUsable || loadedPath.isEmpty())
-        return;
-    QFile current(loadedPath);
-    if (current.open(QIODevice::ReadOnly)) {
-        const QJsonDocument document = QJsonDocument::fromJson(current.readAll());
-        if (!document.isObject()) {
-            warn(loadedPath, QStringLiteral("no longer a device file, not overwritten"));
-            return;
-        }
-        fileObject = document.object();
-    }
-    fileObject.insert("attached", state.attached);
-    fileObject.insert("serial", state.serial);
-    for (int region = 0; region < 3; ++region) {
-        const auto &version = state.regions[region];
-        fileObject.insert(regionFields[region], version ? QJsonValue(*version) : QJsonValue());
-    }
-    fileObject.insert("bootLoader", state.bootLoader);
-    if (unplugConsumed)
-        fileObject.remove("unplugDuring");
-
-    QSaveFile file(loadedPath);
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(QJsonDocument(fileObject).toJson(QJsonDocument::Indented)) < 0
-        || !file.commit())
-        warn(loadedPath, QStringLiteral("cannot be written: %1").arg(file.errorString()));
 }
 
 // ---- conditions of the device ----
@@ -253,7 +102,7 @@ bool SimDevice::unplugsDuring(
     state.attached = false;
     state.unplugDuring.clear();
     forgetPassingState();
-    save(true);
+    store.save(state, true);
     return true;
 }
 
@@ -311,20 +160,7 @@ const char *SimDevice::apiVersion()
 {
     // Read on its own, without the device lock: the GUI thread asks for the
     // version while a worker may be in a long call.
-    const char *fallback = "1.0.0 (simulated)";
-    std::optional<std::string> text = std::string(fallback);
-    const QString path = devicePath();
-    if (!path.isEmpty()) {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) {
-            const QJsonObject object = QJsonDocument::fromJson(file.readAll()).object();
-            const QJsonValue value = object.value("apiVersion");
-            if (value.isNull())
-                text.reset(); // lets a test see the library hand back no text at all
-            else if (value.isString())
-                text = value.toString().toStdString();
-        }
-    }
+    const std::optional<std::string> text = DeviceFileStore::apiVersion();
     QMutexLocker locker(&versionMutex);
     const char *result = text ? versionTexts.insert(*text).first->c_str() : nullptr;
     locker.unlock();
@@ -488,7 +324,7 @@ int SimDevice::bootCloseDevice(int handle)
         forgetPassingState();
         if (state.bootLoader) {
             state.bootLoader = false;
-            save();
+            store.save(state);
         }
     }
     return done(call, qdInitSuccess);
@@ -507,7 +343,7 @@ int SimDevice::bootClear(const char *name, SimImage::Region region, int handle, 
         return done(call, qdInitNoDevice);
     spend(seconds, progress);
     state.regions[region].reset();
-    save();
+    store.save(state);
     return done(call, qdInitSuccess);
 }
 
@@ -528,7 +364,7 @@ int SimDevice::bootWrite(const char *name, SimImage::Region region, int handle, 
     state.regions[region].reset();
     if (const int status = injected(name)) {
         if (wasValid)
-            save();
+            store.save(state);
         return done(call, status);
     }
     const double seconds = secondsFor(name);
@@ -539,7 +375,7 @@ int SimDevice::bootWrite(const char *name, SimImage::Region region, int handle, 
         : SimImage::Check { SimImage::Missing, 0, QStringLiteral("no path") };
     if (image.problem != SimImage::NoProblem) {
         if (wasValid)
-            save();
+            store.save(state);
         return done(call, qdInitBadImage);
     }
     spend(seconds, progress);
@@ -547,6 +383,6 @@ int SimDevice::bootWrite(const char *name, SimImage::Region region, int handle, 
     if (region == SimImage::Boot)
         state.serial = serial;
     handles[handle].wrote = true;
-    save();
+    store.save(state);
     return done(call, qdInitSuccess);
 }

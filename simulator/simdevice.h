@@ -1,14 +1,14 @@
 // One simulated QD740N behind the qd_api functions. Its lasting state (what
 // a real device keeps in flash, and whether it is plugged in) comes from the
-// JSON device file named by QD740N_SIM_DEVICE, or from a built-in default
-// device when that is unset; its passing state (open handles, a boot loader
+// JSON device file named by QD740N_SIM_DEVICE (through a DeviceFileStore), or
+// from a built-in default device when that is unset; its passing state (open handles, a boot loader
 // entered by an open or by bootstrapping) lives only in this process.
 #pragma once
 
+#include "devicefilestore.h"
+#include "lastingstate.h"
 #include "simimage.h"
 
-#include <QHash>
-#include <QJsonObject>
 #include <QMutex>
 #include <QString>
 
@@ -39,22 +39,9 @@ public:
 private:
     enum class HandleKind { Normal, Boot };
 
-    struct Lasting
-    {
-        bool attached = true;
-        int serial = 740001;
-        std::optional<int> regions[3] = { 4, 4, 6 };
-        bool bootLoader = false;
-        double timeScale = 0.02;
-        QHash<QString, int> fail;
-        QString unplugDuring;
-    };
-
     SimDevice() = default;
 
     void reload();
-    void parse(const QJsonObject &object);
-    void save(bool unplugConsumed = false);
     void forgetPassingState();
 
     bool regionValid(SimImage::Region region) const { return state.regions[region].has_value(); }
@@ -70,14 +57,10 @@ private:
     int done(const QString &call, int status);
     static void trace(const QString &line);
     static QString quoted(const char *text);
-    static void warn(const QString &path, const QString &problem);
 
     QMutex mutex;
-    Lasting state;
-    QString loadedPath;
-    bool loadedOnce = false;
-    bool fileUsable = false; // false: the file could not be read or parsed, never overwrite it
-    QJsonObject fileObject; // the file as last read, so unknown fields survive a save
+    LastingState state;
+    DeviceFileStore store;
 
     struct Handle
     {

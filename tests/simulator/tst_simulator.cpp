@@ -819,6 +819,33 @@ private slots:
         QCOMPARE(deviceBytes(), broken);
     }
 
+    // A file that turns bad after the last open is seen at the next save:
+    // the change stays in memory and the file is left as it is.
+    void deviceFileBrokenBeforeSave_data()
+    {
+        QTest::addColumn<QByteArray>("broken");
+
+        QTest::newRow("invalid JSON") << QByteArray("{ \"bootLoader\": tru");
+        QTest::newRow("array") << QByteArray("[{\"bootLoader\": true}]");
+    }
+
+    void deviceFileBrokenBeforeSave()
+    {
+        QFETCH(QByteArray, broken);
+
+        SimDeviceFile sim(device({ { "bootLoader", true } }));
+        int boot = -1;
+        QCOMPARE(int(qdBootOpenDevice(&boot)), 0);
+        writeDeviceFile(broken);
+
+        StderrCapture capture;
+        QCOMPARE(int(qdBootClearRunSector(boot)), 0); // saves without reading the file first
+        const QStringList lines = capture.lines();
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().contains(devicePath()), qPrintable(lines.first()));
+        QCOMPARE(deviceBytes(), broken);
+    }
+
     void oddFieldValues_data()
     {
         QTest::addColumn<QJsonObject>("content");

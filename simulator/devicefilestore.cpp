@@ -1,0 +1,191 @@
+#include "devicefilestore.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QSaveFile>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// Slower than a thousand times real time is no simulation anyone waits for,
+// and keeps every scaled duration representable.
+constexpr double maxTimeScale = 1000.0;
+
+const char *const regionFields[3] = { "boot", "run", "fpga" };
+
+const char *const defaultApiVersion = "1.0.0 (simulated)";
+
+} // namespace
+
+QString DeviceFileStore::devicePath()
+{
+    return qEnvironmentVariable("QD740N_SIM_DEVICE");
+}
+
+void DeviceFileStore::warn(const QString &path, const QString &problem)
+{
+    std::fprintf(
+        stderr, "qd_api simulator: device file %s: %s\n", qPrintable(path), qPrintable(problem));
+    std::fflush(stderr);
+}
+
+// Called at every open: the file is the one source of truth for the device,
+// so an edit made between two opens (an unplug, a replug) is seen here.
+bool DeviceFileStore::reload(LastingState &state)
+{
+    const QString path = devicePath();
+    bool sameDevice = true;
+    if (!loadedOnce || path != loadedPath) {
+        sameDevice = false;
+        loadedPath = path;
+        loadedOnce = true;
+        state = LastingState();
+    }
+    fileUsable = false;
+    if (path.isEmpty())
+        return sameDevice; // the built-in device lives in memory only
+
+    const std::optional<QJsonObject> object = read(path);
+    if (!object) {
+        state.attached = false;
+        return false;
+    }
+    fileUsable = true;
+    fileObject = *object;
+    state = parse(fileObject);
+    return sameDevice && state.attached;
+}
+
+// The file's top-level object, or nothing (and one line on standard error).
+std::optional<QJsonObject> DeviceFileStore::read(const QString &path) const
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        warn(path, file.errorString());
+        return std::nullopt;
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    if (error.error != QJsonParseError::NoError) {
+        warn(path,
+            QStringLiteral("not valid JSON: %1 at offset %2")
+                .arg(error.errorString())
+                .arg(error.offset));
+        return std::nullopt;
+    }
+    if (!document.isObject()) {
+        warn(path, QStringLiteral("not a JSON object"));
+        return std::nullopt;
+    }
+    return document.object();
+}
+
+// A field of no use is reported and falls back to the built-in device's value.
+LastingState DeviceFileStore::parse(const QJsonObject &object) const
+{
+    LastingState fresh;
+    auto integer = [this](const QJsonValue &value, const char *field, int fallback) {
+        const double d = value.toDouble();
+        if (!value.isDouble() || d != std::floor(d) || d < -2147483648.0 || d > 2147483647.0) {
+            warn(loadedPath,
+                QStringLiteral("field %1 is not an integer, using %2")
+                    .arg(QLatin1String(field))
+                    .arg(fallback));
+            return fallback;
+        }
+        return int(d);
+    };
+
+    if (object.contains("attached")) {
+        if (object.value("attached").isBool())
+            fresh.attached = object.value("attached").toBool();
+        else
+            warn(loadedPath, QStringLiteral("field attached is not a boolean"));
+    }
+    if (object.contains("serial"))
+        fresh.serial = integer(object.value("serial"), "serial", fresh.serial);
+    for (int region = 0; region < 3; ++region) {
+        const char *field = regionFields[region];
+        if (!object.contains(field))
+            continue;
+        const QJsonValue value = object.value(field);
+        if (value.isNull())
+            fresh.regions[region].reset();
+        else
+            fresh.regions[region] = integer(value, field, *fresh.regions[region]);
+    }
+    if (object.contains("bootLoader"))
+        fresh.bootLoader = object.value("bootLoader").toBool(false);
+    if (object.contains("timeScale")) {
+        const double scale = object.value("timeScale").toDouble(-1.0);
+        if (scale >= 0.0 && scale <= maxTimeScale)
+            fresh.timeScale = scale;
+        else
+            warn(loadedPath,
+                QStringLiteral("field timeScale is not a number from 0 to %1").arg(maxTimeScale));
+    }
+    const QJsonObject fail = object.value("fail").toObject();
+    for (auto it = fail.begin(); it != fail.end(); ++it) {
+        const int status = integer(it.value(), "fail", 1);
+        if (status != 0)
+            fresh.fail.insert(it.key(), status);
+    }
+    fresh.unplugDuring = object.value("unplugDuring").toString();
+    return fresh;
+}
+
+// Writes the lasting state back after every change, atomically. The file is
+// read again first, so fields the simulator does not use, and edits made
+// since the last open, survive; the lasting state written here wins. An
+// unplug that has happened takes its unplugDuring field with it.
+void DeviceFileStore::save(const LastingState &state, bool unplugConsumed)
+{
+    if (!fileUsable || loadedPath.isEmpty())
+        return;
+    QFile current(loadedPath);
+    if (current.open(QIODevice::ReadOnly)) {
+        const QJsonDocument document = QJsonDocument::fromJson(current.readAll());
+        if (!document.isObject()) {
+            warn(loadedPath, QStringLiteral("no longer a device file, not overwritten"));
+            return;
+        }
+        fileObject = document.object();
+    }
+    fileObject.insert("attached", state.attached);
+    fileObject.insert("serial", state.serial);
+    for (int region = 0; region < 3; ++region) {
+        const auto &version = state.regions[region];
+        fileObject.insert(regionFields[region], version ? QJsonValue(*version) : QJsonValue());
+    }
+    fileObject.insert("bootLoader", state.bootLoader);
+    if (unplugConsumed)
+        fileObject.remove("unplugDuring");
+
+    QSaveFile file(loadedPath);
+    if (!file.open(QIODevice::WriteOnly)
+        || file.write(QJsonDocument(fileObject).toJson(QJsonDocument::Indented)) < 0
+        || !file.commit())
+        warn(loadedPath, QStringLiteral("cannot be written: %1").arg(file.errorString()));
+}
+
+// Touches nothing of the loaded file, so it needs no lock of its caller's.
+std::optional<std::string> DeviceFileStore::apiVersion()
+{
+    std::optional<std::string> text = std::string(defaultApiVersion);
+    const QString path = devicePath();
+    if (path.isEmpty())
+        return text;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        const QJsonObject object = QJsonDocument::fromJson(file.readAll()).object();
+        const QJsonValue value = object.value("apiVersion");
+        if (value.isNull())
+            text.reset(); // lets a test see the library hand back no text at all
+        else if (value.isString())
+            text = value.toString().toStdString();
+    }
+    return text;
+}
