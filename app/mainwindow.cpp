@@ -6,6 +6,7 @@
 
 #include <QCloseEvent>
 #include <QMessageBox>
+#include <QScreen>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent, Qt::WindowFlags())
@@ -14,7 +15,8 @@ MainWindow::MainWindow(QWidget *parent)
     setCentralWidget(updater);
     setWindowTitle(QString::asprintf("QD740N Firmware Update %d.%d.%d", kTargetBootVersion,
         kTargetRunVersion, kTargetFpgaVersion));
-    resize(800, 400);
+    // Never larger than the screen: on a small one the log gives up the width.
+    resize(QSize(800, 400).boundedTo(screen()->availableSize()));
 
     // Delivered after the close request has been handled (or dropped, while
     // the busy dialog blocks this window).

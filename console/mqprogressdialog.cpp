@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QScreen>
 
 MQProgressDialog::MQProgressDialog(const QString &labelText, QWidget *parent)
     : QProgressDialog(labelText, QString(), 0, 0, parent, Qt::WindowFlags())
@@ -13,9 +14,10 @@ MQProgressDialog::MQProgressDialog(const QString &labelText, QWidget *parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setModal(true);
     // The text is measured as one line, line feeds and all; when shown, the
-    // dialog grows to at least its size hint.
+    // dialog grows to at least its size hint. It never outgrows the screen.
     const QFontMetrics metrics(font());
-    resize(metrics.horizontalAdvance(labelText) + 100, metrics.height());
+    resize(qMin(metrics.horizontalAdvance(labelText) + 100, screen()->availableSize().width()),
+        metrics.height());
 }
 
 // Closing the dialog would not stop the worker, only hide that it still runs.

@@ -26,6 +26,7 @@ Updater::Updater(QWidget *parent)
     logView = new QTextEdit;
     logView->setObjectName(QStringLiteral("logView"));
     logView->setReadOnly(true);
+    logView->setAccessibleName(QStringLiteral("Log"));
 
     checkButton = new QPushButton(QStringLiteral("  Check Versions  "));
     checkButton->setObjectName(QStringLiteral("checkButton"));
@@ -33,6 +34,10 @@ Updater::Updater(QWidget *parent)
     updateButton->setObjectName(QStringLiteral("updateButton"));
     restoreButton = new QPushButton(QStringLiteral("  Restore  "));
     restoreButton->setObjectName(QStringLiteral("restoreButton"));
+    // A screen reader says the words, not the padding around them.
+    checkButton->setAccessibleName(QStringLiteral("Check Versions"));
+    updateButton->setAccessibleName(QStringLiteral("Update"));
+    restoreButton->setAccessibleName(QStringLiteral("Restore"));
     updateButton->setEnabled(false);
     restoreButton->setEnabled(false);
 

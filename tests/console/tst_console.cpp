@@ -2,13 +2,16 @@
 // window, the banner, the log's line slots and their colours, the controls and
 // their layout, the console's slot table, and the target image paths.
 #include "mainwindow.h"
+#include "mqprogressdialog.h"
 #include "simdevicefile.h"
 #include "targetfirmware.h"
 #include "updater.h"
 
+#include <QAccessible>
 #include <QBoxLayout>
 #include <QMetaMethod>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -88,6 +91,7 @@ private slots:
     void initialControls_data();
     void initialControls();
     void layout();
+    void fitsScreen();
     void slotTable_data();
     void slotTable();
     void noSignals();
@@ -128,6 +132,8 @@ void TestConsole::banner()
     const QTextEdit *log = logOf(window);
     QVERIFY(log);
     QVERIFY(log->isReadOnly());
+    QCOMPARE(QAccessible::queryAccessibleInterface(logOf(window))->text(QAccessible::Name),
+        QStringLiteral("Log"));
 
     QCOMPARE(paragraphs(log), bannerLines);
     const QColor normal = normalColour(log);
@@ -298,31 +304,65 @@ void TestConsole::initialControls_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("accessibleName"); // what a screen reader says
     QTest::addColumn<bool>("enabled");
 
     QTest::newRow("check") << "checkButton"
-                           << "  Check Versions  " << true;
+                           << "  Check Versions  "
+                           << "Check Versions" << true;
     QTest::newRow("update") << "updateButton"
-                            << "  Update  " << false;
+                            << "  Update  "
+                            << "Update" << false;
     QTest::newRow("restore") << "restoreButton"
-                             << "  Restore  " << false;
+                             << "  Restore  "
+                             << "Restore" << false;
 }
 
 void TestConsole::initialControls()
 {
     QFETCH(QString, name);
     QFETCH(QString, text);
+    QFETCH(QString, accessibleName);
     QFETCH(bool, enabled);
 
     SimDeviceFile sim;
     MainWindow window;
     window.show();
-    const QPushButton *button = window.findChild<QPushButton *>(name);
+    QPushButton *button = window.findChild<QPushButton *>(name);
     QVERIFY(button);
     QCOMPARE(button->text(), text);
+    QCOMPARE(
+        QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name), accessibleName);
     QCOMPARE(button->isEnabled(), enabled);
     QVERIFY(button->isVisible());
     QVERIFY(window.centralWidget()->isEnabled());
+}
+
+// No larger than the screen's available area: 800 by 400 where that fits;
+// on a smaller screen the log gives up the width and the buttons stay whole.
+// The busy dialog fits too. CTest runs this again on small screens.
+void TestConsole::fitsScreen()
+{
+    SimDeviceFile sim;
+    const QSize available = QGuiApplication::primaryScreen()->availableSize();
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    QCOMPARE(window.size(), QSize(800, 400).boundedTo(available));
+    for (const QPushButton *button : window.findChildren<QPushButton *>()) {
+        QVERIFY(window.rect().contains(QRect(button->mapTo(&window, QPoint()), button->size())));
+        QVERIFY(button->width() >= button->sizeHint().width());
+    }
+    QVERIFY(logOf(window)->width() > 0);
+
+    MQProgressDialog dialog(
+        QStringLiteral("Updating Device\nDO NOT UNPLUG THE DEVICE\n"
+                       "This process can take several minutes\nPlease Wait..."));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QVERIFY(dialog.width() <= available.width());
+    QVERIFY(dialog.height() <= available.height());
 }
 
 void TestConsole::layout()
