@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScrollBar>
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -91,17 +92,25 @@ void Updater::addColouredLine(const QString &s, const QColor &colour)
     appendLine(s, format);
 }
 
-// Each line goes in at the end of the log with a format of its own. The log
-// is read-only but selectable: where the operator last clicked or selected
-// must not colour the lines that follow, and plain lines carry no colour, so
-// they grey out with the rest of the log when the console is disabled.
+// Each line goes in at the end of the log as a paragraph of plain text with a
+// format of its own: no line is ever taken for markup, wherever it comes from
+// (the library's version text included), and where the operator last clicked
+// or selected cannot colour it. Plain lines carry no colour, so they grey out
+// with the rest of the log when the console is disabled. As with append(), a
+// log scrolled to its end stays there.
 void Updater::appendLine(const QString &s, const QTextCharFormat &format)
 {
+    QScrollBar *scrollBar = logView->verticalScrollBar();
+    const bool atEnd = scrollBar->value() >= scrollBar->maximum();
     QTextCursor end(logView->document());
     end.movePosition(QTextCursor::End);
-    logView->setTextCursor(end);
-    logView->setCurrentCharFormat(format);
-    logView->append(s);
+    if (logView->document()->isEmpty())
+        end.setBlockCharFormat(format);
+    else
+        end.insertBlock(QTextBlockFormat(), format);
+    end.insertText(s, format);
+    if (atEnd)
+        scrollBar->setValue(scrollBar->maximum());
 }
 
 void Updater::replaceLastLine(const QString &s)

@@ -165,6 +165,12 @@ void TestConsole::apiVersionText_data()
                                 << "qdGetAPIVersion() -> \"\"";
     QTest::newRow("no text at all") << QJsonValue(QJsonValue::Null) << "QD API version "
                                     << "qdGetAPIVersion() -> null";
+    // Shown as it stands, never taken for markup.
+    QTest::newRow("markup") << QJsonValue("<b>1.0</b>") << "QD API version <b>1.0</b>"
+                            << "qdGetAPIVersion() -> \"<b>1.0</b>\"";
+    QTest::newRow("image markup") << QJsonValue("<img src=\"x.png\">")
+                                  << "QD API version <img src=\"x.png\">"
+                                  << "qdGetAPIVersion() -> \"<img src=\\\"x.png\\\">\"";
 }
 
 void TestConsole::apiVersionText()
