@@ -9,7 +9,8 @@
 #   ROAD            update | downgrade-yes | downgrade-no | unplug-restore |
 #                   bootstrap-restore | no-device | empty-firmware |
 #                   swapped-unit | second-copy | held-restore |
-#                   signals-during-write | idle-sigterm | close-during-write
+#                   signals-during-write | idle-sigterm | close-during-write |
+#                   small-screen
 #   BIN_DIR         folder holding qd740n-updater, libqd_api.so and firmware/
 #   CLOSE_HELPER    the qd740n-e2e-closewindow program
 #   SCREENSHOT_DIR  where ROAD-STAGE.png screenshots go
@@ -565,9 +566,53 @@ leave it unusable."$'\n''Wait until the current step has finished.'
     expect_firmware 740113
 }
 
+# on_screen WHAT 'X Y WIDTH HEIGHT': lies wholly on the screen.
+on_screen()
+{
+    local x y width height
+    read -r x y width height <<<"$2"
+    if [ "$x" -lt 0 ] || [ "$y" -lt 0 ] || [ $((x + width)) -gt "${SCREEN%x*}" ] \
+        || [ $((y + height)) -gt "${SCREEN#*x}" ]; then
+        fail "$1 (${width}x${height} at $x,$y) is not wholly on the $SCREEN screen"
+    fi
+}
+
+# On a 640x480 screen the window opens no larger than the screen, its three
+# buttons wholly on it, and an update goes through, clicked with the mouse.
+road_small_screen()
+{
+    write_device "    \"attached\": true,
+    \"serial\": 740114,
+    \"boot\": 4,
+    \"run\": 4,
+    \"fpga\": 6,
+    \"timeScale\": $TIME_SCALE"
+    start_app start
+    log "the window is $WINDOW_EXTENTS (x y width height) on the $SCREEN screen"
+    on_screen "the window" "$WINDOW_EXTENTS"
+    local button
+    for button in 'Check Versions' Update Restore; do
+        ask extents "$button"
+        on_screen "the button $button" "$REPLY"
+    done
+    local before
+    before=$(trace_lines)
+    click 'Check Versions'
+    wait_flow check "$before"
+    expect_line 'Firmware requires update.'
+    before=$(trace_lines)
+    click Update
+    wait_flow update "$before"
+    shot updated
+    expect_line "$SUCCESS" "$GREEN"
+    close_app
+    expect_firmware 740114
+}
+
 require_tools
 mkdir -p "$SHOT_DIR" || fail "cannot make $SHOT_DIR"
 rm -f "$SHOT_DIR/$ROAD"-*.png # no stage of an earlier run may pass for this one's
+[ "$ROAD" = small-screen ] && SCREEN=640x480
 start_display
 prepare_app
 case $ROAD in
@@ -584,6 +629,7 @@ held-restore) road_held_restore ;;
 signals-during-write) road_signals_during_write ;;
 idle-sigterm) road_idle_sigterm ;;
 close-during-write) road_close_during_write ;;
+small-screen) road_small_screen ;;
 *) fail "unknown road $ROAD" ;;
 esac
 log "passed"
