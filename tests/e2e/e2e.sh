@@ -321,7 +321,7 @@ road_empty_firmware()
     before=$(trace_lines)
     press Update
     # No library call to wait for: the verdict ends the flow.
-    expect_line "$FAILURE" "$RED"
+    wait_line "$FAILURE" "$RED"
     expect_line 'Cannot read firmware image ./firmware/qd740n_run_5.img.'
     expect_locked
     shot update-refused
@@ -342,7 +342,7 @@ road_empty_firmware()
     wait_flow check "$before"
     before=$(trace_lines)
     press Restore
-    expect_line "$FAILURE" "$RED"
+    wait_line "$FAILURE" "$RED"
     expect_line 'Cannot read firmware image ./firmware/qd740n_boot_4.img.'
     expect_locked
     shot restore-refused
@@ -559,7 +559,7 @@ leave it unusable."$'\n''Wait until the current step has finished.'
     app_exited && fail "the program ended on a refused close"
     log "answer the Warning box with OK"
     ask answer OK
-    expect_line "$SUCCESS" "$GREEN"
+    wait_line "$SUCCESS" "$GREEN"
     expect_locked
     shot updated
     close_app

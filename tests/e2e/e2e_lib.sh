@@ -274,12 +274,17 @@ expect_console()
 
 expect_locked() { expect_console 'check=off update=off restore=off log=off'; }
 
-# expect_line TEXT [COLOUR]: the log shows the paragraph TEXT (in COLOUR:
-# r,g,b, or - for the log's own), waiting for it while a flow ends.
+# expect_line TEXT [COLOUR]: the log shows the paragraph TEXT in COLOUR
+# (r,g,b; by default -, the log's own colour).
 expect_line()
 {
-    ask wait-log "$1" ${2:+--colour "$2"}
+    ask log
+    grep -qxF -- "${2:--}"$'\t'"$1" <<<"$REPLY" || fail "the log lacks the line '$1' in colour ${2:--}"
 }
+
+# wait_line TEXT [COLOUR]: waits for it, where the line itself marks the end
+# of a flow.
+wait_line() { ask wait-log "$1" --colour "${2:--}"; }
 
 readonly GREEN=34,177,76 RED=255,0,0
 readonly SUCCESS='Firmware updated successfully.' FAILURE='Firmware updated unsuccessfully.'
