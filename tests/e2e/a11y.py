@@ -191,9 +191,10 @@ def cmd_wait_flow(program, args):
         nonlocal seen
         if not program.windows(pyatspi.ROLE_DIALOG, BUSY_DIALOG):
             return True
-        if not seen and args.shot:
-            subprocess.run(["import", "-window", "root", args.shot], check=True)
-        seen = True
+        if not seen:
+            seen = True  # one try: a failed shot is no reason to wait on
+            if args.shot:
+                subprocess.run(["import", "-window", "root", args.shot], check=False)
         return False
     program.wait(f'the busy dialog "{BUSY_DIALOG}" to close', gone)
     print("seen" if seen else "too quick to see")
