@@ -6,8 +6,9 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config clang-format clang-tidy
     qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev zlib1g-dev
-    # the real-window tests: a virtual display, a mouse and keyboard, screenshots
-    xvfb xauth xdotool x11-utils imagemagick
+    # the real-window tests: a virtual display, a mouse, screenshots, and the
+    # accessibility tree read and driven as a screen reader does (AT-SPI)
+    xvfb xauth xdotool x11-utils imagemagick python3-pyatspi at-spi2-core
     # the sleep-inhibitor test: a private bus with logind mocked on it
     dbus python3-dbusmock
     # the window icon is an SVG, drawn by Qt's SVG icon engine

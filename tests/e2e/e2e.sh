@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# End-to-end roads through qd740n-updater in a real X window (Xvfb): the
-# operator's clicks and key presses go to the real program, and the outcome
-# is read from what the simulated device recorded, its file and its trace.
+# End-to-end roads through qd740n-updater in a real X window (Xvfb), as an
+# operator with a screen reader goes them: the program's windows, buttons,
+# boxes and log are found in its accessibility tree, buttons are pressed
+# through it or clicked with the mouse, and the outcome is read from the log
+# and from what the simulated device recorded, its file and its trace.
 #
 # Usage: e2e.sh ROAD BIN_DIR CLOSE_HELPER SCREENSHOT_DIR
 #   ROAD            update | downgrade-yes | downgrade-no | unplug-restore |
 #                   bootstrap-restore | no-device | empty-firmware |
 #                   swapped-unit | second-copy | held-restore |
-#                   signals-during-write | idle-sigterm | close-during-write
+#                   signals-during-write | idle-sigterm | close-during-write |
+#                   small-screen
 #   BIN_DIR         folder holding qd740n-updater, libqd_api.so and firmware/
 #   CLOSE_HELPER    the qd740n-e2e-closewindow program
 #   SCREENSHOT_DIR  where ROAD-STAGE.png screenshots go
@@ -66,24 +69,32 @@ road_update()
     \"run\": 4,
     \"fpga\": 6,
     \"timeScale\": $TIME_SCALE"
+    # Every button of this road is clicked with the mouse, at the place the
+    # accessibility tree gives.
     start_app start
     local before
     before=$(trace_lines)
-    click check
+    click 'Check Versions'
     wait_flow check "$before"
     shot checked
     expect_trace_match '^qdGetDeviceInfo\([0-9]+\) -> 0$' "the serial read from the running device"
+    expect_line 'Found Serial 740101, with firmware 4.4.6'
+    expect_line 'Firmware requires update.'
+    expect_console 'check=off update=on restore=off log=on'
 
     before=$(trace_lines)
-    click update
+    click Update
     wait_flow update "$before"
     shot updated
+    expect_line "$SUCCESS" "$GREEN"
+    expect_line 'You may now close the software.'
 
     # The console is locked after an update: no button starts anything.
+    expect_locked
     before=$(trace_lines)
-    click update
-    click restore
-    click check
+    click Update
+    click Restore
+    click 'Check Versions'
     close_app
     expect_no_trace . "a button of the locked console started a flow" "$before"
 
@@ -106,16 +117,18 @@ road_downgrade_yes()
     \"fpga\": 6,
     \"timeScale\": $TIME_SCALE"
     start_app start
-    click check
-    answer_box y warning
+    press 'Check Versions'
+    answer_box Yes warning
     shot confirmed
     expect_no_trace "$ANY_WRITE" "something was written before Update was pressed"
+    expect_line 'Firmware can now be updated.'
 
     local before
     before=$(trace_lines)
-    click update
+    press Update
     wait_flow update "$before"
     shot updated
+    expect_line "$SUCCESS" "$GREEN"
     close_app
 
     expect_firmware 740102
@@ -137,14 +150,16 @@ road_downgrade_no()
     \"timeScale\": $TIME_SCALE"
     cp "$WORK/device.json" "$WORK/device.before"
     start_app start
-    click check
-    answer_box n warning
+    press 'Check Versions'
+    answer_box No warning
     shot cancelled
+    expect_line 'Cancelling operation.'
+    expect_console 'check=off update=off restore=off log=on'
 
     local before
     before=$(trace_lines)
-    click update
-    click restore
+    click Update
+    click Restore
     close_app
     expect_no_trace . "a button pressed after the cancelled downgrade started a flow" "$before"
 
@@ -168,13 +183,15 @@ road_unplug_restore()
     start_app start
     local before
     before=$(trace_lines)
-    click check
+    press 'Check Versions'
     wait_flow check "$before"
     shot checked
     before=$(trace_lines)
-    click update
+    press Update
     wait_flow update "$before"
     shot unplugged
+    expect_line 'Failed Writing'
+    expect_line "$FAILURE" "$RED"
     close_app
 
     expect_trace_match '^qdBootWriteFPGAProgram\([0-9]+, "\./firmware/qd740n_fpga_6\.rbf"\) -> (-|[1-9])' \
@@ -189,17 +206,20 @@ road_unplug_restore()
 
     start_app replugged
     before=$(trace_lines)
-    click check
+    press 'Check Versions'
     wait_flow recheck "$before"
     shot rechecked
     expect_trace_match '^qdBootGetDeviceSerial\([0-9]+\) -> 0$' "the serial read through the boot loader"
+    expect_line 'Found serial 740104'
 
     # Update is disabled for a device in its boot loader; only Restore runs.
+    expect_console 'check=off update=off restore=on log=on'
     before=$(trace_lines)
-    click update
-    click restore
+    click Update
+    press Restore
     wait_flow restore "$before"
     shot restored
+    expect_line "$SUCCESS" "$GREEN"
     close_app
     expect_no_trace '^qdBootOpenDeviceBySerial' "the disabled Update started an update" "$before"
 
@@ -225,17 +245,20 @@ road_bootstrap_restore()
     start_app start
     local before
     before=$(trace_lines)
-    click check
+    press 'Check Versions'
     wait_flow check "$before"
     shot checked
     expect_trace_line 'qdOpenBootstrapDevice("./firmware/qd740n_boot_4.img") -> 0'
     expect_trace_match '^qdBootGetSerialFromFlash\([0-9]+\) -> 0$' "the serial read from flash"
+    expect_line 'Found serial 740105'
+    expect_console 'check=off update=off restore=on log=on'
 
     before=$(trace_lines)
-    click update
-    click restore
+    click Update
+    press Restore
     wait_flow restore "$before"
     shot restored
+    expect_line "$SUCCESS" "$GREEN"
     close_app
     expect_no_trace '^qdBootOpenDeviceBySerial' "the disabled Update started an update" "$before"
 
@@ -260,15 +283,17 @@ road_no_device()
     start_app start
     local before
     before=$(trace_lines)
-    click check
+    press 'Check Versions'
     wait_flow check "$before"
     shot checked
     expect_trace_match '^qdOpenBootstrapDevice\(.*\) -> (-|[1-9])' "the failed bootstrap, last way of finding the device"
+    expect_line 'Failed to detect device.'
+    expect_console 'check=off update=off restore=off log=on'
 
     before=$(trace_lines)
-    click update
-    click restore
-    click check
+    click Update
+    click Restore
+    click 'Check Versions'
     close_app
     expect_no_trace . "a button pressed after a failed detection started a flow" "$before"
     expect_no_trace "$ANY_WRITE" "something was cleared or written"
@@ -291,11 +316,14 @@ road_empty_firmware()
     start_app update-start
     local before
     before=$(trace_lines)
-    click check
+    press 'Check Versions'
     wait_flow check "$before"
     before=$(trace_lines)
-    click update
-    wait_until "$FLOW_TIMEOUT" "the update's verdict" console_locked
+    press Update
+    # No library call to wait for: the verdict ends the flow.
+    wait_line "$FAILURE" "$RED"
+    expect_line 'Cannot read firmware image ./firmware/qd740n_run_5.img.'
+    expect_locked
     shot update-refused
     close_app
     expect_no_trace . "the update called the device library without its images" "$before"
@@ -310,11 +338,13 @@ road_empty_firmware()
     cp "$WORK/device.json" "$WORK/device.before"
     start_app restore-start
     before=$(trace_lines)
-    click check
+    press 'Check Versions'
     wait_flow check "$before"
     before=$(trace_lines)
-    click restore
-    wait_until "$FLOW_TIMEOUT" "the restore's verdict" console_locked
+    press Restore
+    wait_line "$FAILURE" "$RED"
+    expect_line 'Cannot read firmware image ./firmware/qd740n_boot_4.img.'
+    expect_locked
     shot restore-refused
     close_app
     expect_no_trace . "the restore called the device library without its images" "$before"
@@ -335,15 +365,17 @@ road_swapped_unit()
     start_app start
     local before
     before=$(trace_lines)
-    click check
+    press 'Check Versions'
     wait_flow check "$before"
     shot checked
     log "swap in another unit"
     set_field serial 740999
     before=$(trace_lines)
-    click restore
+    press Restore
     wait_flow restore "$before"
     shot refused
+    expect_line 'Found serial 740999, expected 740108.'
+    expect_line "$FAILURE" "$RED"
     close_app
     expect_field serial 740999
     expect_field run null
@@ -364,11 +396,15 @@ road_second_copy()
     \"timeScale\": $TIME_SCALE"
     start_app first
     launch second "$WORK/trace-second.txt"
-    wait_until "$START_TIMEOUT" "the second copy's \"Warning\" box" box_shown
+    wait_until "$START_TIMEOUT" "the second copy's process id" file_written "$WORK/runsecond.pid"
+    local second
+    second=$(cat "$WORK/runsecond.pid")
+    expect_box_of "$second" $'Another QD740N firmware updater is already running.\nClose it before starting a new one.'
     shot second-warning
     [ ! -s "$WORK/trace-second.txt" ] \
         || fail "the second copy called the device library: $(cat "$WORK/trace-second.txt")"
-    xdotool windowfocus --sync "$(box_window)" key Return || fail "could not answer the box"
+    log "answer the second copy's Warning box with OK"
+    ask_of "$second" answer OK
     local deadline=$((SECONDS + EXIT_TIMEOUT))
     until [ -e "$WORK/runsecond.exit" ]; do
         [ "$SECONDS" -lt "$deadline" ] || fail "the second copy did not end after its box was answered"
@@ -377,13 +413,13 @@ road_second_copy()
     [ "$(cat "$WORK/runsecond.exit")" = 1 ] \
         || fail "the second copy ended with status $(cat "$WORK/runsecond.exit"), expected 1"
     [ ! -s "$WORK/trace-second.txt" ] || fail "the second copy called the device library"
-    window_shown || fail "the first copy's window went away"
+    ask window # the first copy's is still there
 
     kill_app KILL
     start_app after-kill
     local before
     before=$(trace_lines)
-    click check
+    press 'Check Versions'
     wait_flow check "$before"
     shot after-kill-checked
     close_app
@@ -404,13 +440,14 @@ road_held_restore()
     start_app start
     local before
     before=$(trace_lines)
-    click check
+    press 'Check Versions'
     wait_flow check "$before"
     shot checked
     before=$(trace_lines)
-    click restore
+    press Restore
     wait_flow restore "$before"
     shot restored
+    expect_line "$SUCCESS" "$GREEN"
     close_app
     expect_trace_match '^qdBootWriteFPGAProgram\([0-9]+, "\./firmware/qd740n_fpga_6\.rbf"\) -> 0$' \
         "the FPGA written"
@@ -419,9 +456,10 @@ road_held_restore()
 
     start_app next-start
     before=$(trace_lines)
-    click check
+    press 'Check Versions'
     wait_flow recheck "$before"
     shot rechecked
+    expect_line 'Firmware does not require update.'
     close_app
     trace_after "$before" | grep -qE '^qdOpenDevice\(\) -> 0$' \
         || fail "the restored device was not found running at the next start"
@@ -444,21 +482,23 @@ fpga_write_started() { grep -qE '^qdBootClearFPGAProgram\([0-9]+\) -> 0$' "$WORK
 # Checks, presses Update and waits until the FPGA write is under way.
 update_until_fpga_write()
 {
-    start_app start
     local before
     before=$(trace_lines)
-    click check
+    press 'Check Versions'
     wait_flow check "$before"
-    click update
+    press Update
     wait_until "$FLOW_TIMEOUT" "the FPGA write to begin" fpga_write_started
 }
 
 # SIGTERM (logout), SIGHUP (terminal closed) and SIGINT (Ctrl+C) during the
-# FPGA write: the program finishes the write, writes its verdict and then
-# ends by itself.
+# FPGA write: the program says once that it will close when the write has
+# finished, finishes it, writes its verdict and then ends by itself. Its
+# window is gone by then, so its log is read as it was written.
 road_signals_during_write()
 {
     write_fpga_device 740111
+    start_app start
+    watch_log
     update_until_fpga_write
     local signal
     for signal in TERM HUP INT; do
@@ -478,6 +518,15 @@ road_signals_during_write()
     expect_trace_match '^qdBootWriteFPGAProgram\([0-9]+, "\./firmware/qd740n_fpga_6\.rbf"\) -> 0$' \
         "the FPGA write finished"
     expect_firmware 740111
+
+    wait "$WATCH_PID" # it stops once the program has ended
+    WATCH_PID=""
+    grep -qxF 'Updating FPGA, estimated 6 minutes.' "$WORK/log-watch.txt" \
+        || fail "the log watcher saw nothing of the update: $(cat "$WORK/log-watch.txt" "$WORK/watch.err")"
+    local closing='The updater will close when the current step has finished.' said
+    said=$(grep -xF -e "$closing" -e "$SUCCESS" "$WORK/log-watch.txt")
+    [ "$said" = "$closing"$'\n'"$SUCCESS" ] \
+        || fail "expected the log to say '$closing' once, then '$SUCCESS'; it said: $said"
 }
 
 # With no worker running, SIGTERM ends the program at once, as closing the
@@ -498,27 +547,72 @@ road_idle_sigterm()
 road_close_during_write()
 {
     write_fpga_device 740113
+    start_app start
     update_until_fpga_write
     "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close"
-    wait_until "$FLOW_TIMEOUT" "the box explaining the refused close" box_shown
+    ask box
     "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close again"
-    sleep 0.3
+    sleep 0.3 # time for a second box, which must not come
     shot refused
-    local boxes
-    boxes=$(xdotool search --onlyvisible --name "$BOX_PATTERN" 2>/dev/null | wc -l)
-    [ "$boxes" = 1 ] || fail "$boxes boxes shown for two refused closes"
+    expect_box_of "$APP_PID" "The QD740N is being worked on. Closing the firmware updater now could \
+leave it unusable."$'\n''Wait until the current step has finished.'
     app_exited && fail "the program ended on a refused close"
-    xdotool windowfocus --sync "$(box_window)" key Return || fail "could not answer the box"
-    wait_until "$FLOW_TIMEOUT" "the box to close" box_gone
-    wait_until "$FLOW_TIMEOUT" "the update to end" console_locked
+    log "answer the Warning box with OK"
+    ask answer OK
+    wait_line "$SUCCESS" "$GREEN"
+    expect_locked
     shot updated
     close_app
     expect_firmware 740113
 }
 
+# on_screen WHAT 'X Y WIDTH HEIGHT': lies wholly on the screen.
+on_screen()
+{
+    local x y width height
+    read -r x y width height <<<"$2"
+    if [ "$x" -lt 0 ] || [ "$y" -lt 0 ] || [ $((x + width)) -gt "${SCREEN%x*}" ] \
+        || [ $((y + height)) -gt "${SCREEN#*x}" ]; then
+        fail "$1 (${width}x${height} at $x,$y) is not wholly on the $SCREEN screen"
+    fi
+}
+
+# On a 640x480 screen the window opens no larger than the screen, its three
+# buttons wholly on it, and an update goes through, clicked with the mouse.
+road_small_screen()
+{
+    write_device "    \"attached\": true,
+    \"serial\": 740114,
+    \"boot\": 4,
+    \"run\": 4,
+    \"fpga\": 6,
+    \"timeScale\": $TIME_SCALE"
+    start_app start
+    log "the window is $WINDOW_EXTENTS (x y width height) on the $SCREEN screen"
+    on_screen "the window" "$WINDOW_EXTENTS"
+    local button
+    for button in 'Check Versions' Update Restore; do
+        ask extents "$button"
+        on_screen "the button $button" "$REPLY"
+    done
+    local before
+    before=$(trace_lines)
+    click 'Check Versions'
+    wait_flow check "$before"
+    expect_line 'Firmware requires update.'
+    before=$(trace_lines)
+    click Update
+    wait_flow update "$before"
+    shot updated
+    expect_line "$SUCCESS" "$GREEN"
+    close_app
+    expect_firmware 740114
+}
+
 require_tools
 mkdir -p "$SHOT_DIR" || fail "cannot make $SHOT_DIR"
 rm -f "$SHOT_DIR/$ROAD"-*.png # no stage of an earlier run may pass for this one's
+[ "$ROAD" = small-screen ] && SCREEN=640x480
 start_display
 prepare_app
 case $ROAD in
@@ -535,6 +629,7 @@ held-restore) road_held_restore ;;
 signals-during-write) road_signals_during_write ;;
 idle-sigterm) road_idle_sigterm ;;
 close-during-write) road_close_during_write ;;
+small-screen) road_small_screen ;;
 *) fail "unknown road $ROAD" ;;
 esac
 log "passed"

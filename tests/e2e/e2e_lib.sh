@@ -1,48 +1,55 @@
 # shellcheck shell=bash
-# Helpers for driving qd740n-updater in a real X window: a private Xvfb
-# display, a working directory laid out like the build's bin/ folder, the
-# window found by its title, its buttons pressed with the mouse, the
-# confirmation box answered with the keyboard, screenshots of each stage,
-# and checks on the simulated device's file and call trace.
+# Helpers for driving qd740n-updater in a real X window as an operator with
+# a screen reader would: a private Xvfb display and a private session bus
+# with the AT-SPI bus launcher on it, a working directory laid out like the
+# build's bin/ folder, and the program started with Qt's AT-SPI bridge on.
+# Its windows, buttons, boxes and log are found in its accessibility tree by
+# role and accessible name (a11y.py), buttons are pressed through their
+# Action interface or clicked with the real mouse at the place the tree
+# gives, the log is read with its colours, screenshots are taken of each
+# stage, and the simulated device's file and call trace are checked.
 #
 # Sourced by e2e.sh, which sets ROAD, BIN_DIR, CLOSE_HELPER and SHOT_DIR.
-#
-# Buttons are pressed with real mouse clicks rather than Tab and Space:
-# keyboard focus skips disabled buttons, so only the mouse can show that a
-# disabled button does nothing when pressed. The click positions come from
-# the window's own pixels (the three framed boxes in the right-hand column),
-# not from assumed style metrics.
 
-readonly WINDOW_TITLE='QD740N Firmware Update 4.5.6'
-readonly WINDOW_PATTERN='^QD740N Firmware Update 4\.5\.6$'
-readonly BUSY_PATTERN='^Please Wait$'
-readonly BOX_PATTERN='^Warning$'
+readonly PYTHON=/usr/bin/python3 # Debian's python3-pyatspi is built for this one
+A11Y=$(dirname "${BASH_SOURCE[0]}")/a11y.py
+readonly A11Y
+readonly BUS_LAUNCHER=/usr/libexec/at-spi-bus-launcher
 
 # Generous limits: the machine may be busy with other builds.
 readonly START_TIMEOUT=60
 readonly FLOW_TIMEOUT=120
 readonly EXIT_TIMEOUT=30
 
+SCREEN=1024x768 # Xvfb's screen, set before start_display
 WORK=""         # this road's temporary folder
 XVFB_PID=""
+BUS_PID=""      # the road's session bus
+LAUNCHER_PID="" # the AT-SPI bus launcher on it
+WATCH_PID=""    # a log watcher, while one runs
 APP_PID=""      # the running program, empty when none
 RUNNER_PID=""   # the subshell that waits for it and records its exit status
 APP_RUN=0       # how many times the program was started on this road
-APP_WINDOW=""
-BUTTON_X=""
-CHECK_Y=""
-UPDATE_Y=""
-RESTORE_Y=""
+APP_WINDOW=""   # the X id of its main window, for closing it as a window manager does
 APP_STATUS=""   # the exit status of the program kill_app ended
+REPLY=""        # what the last ask printed
 FAILED=0
 
 log() { printf '[e2e %s] %s\n' "$ROAD" "$*"; }
+
+app_exited() { [ -z "$APP_PID" ] || [ -e "$WORK/run$APP_RUN.exit" ]; }
 
 # Prints everything that explains a failure, then stops the road.
 fail()
 {
     FAILED=1
     printf '\n[e2e %s] FAILED: %s\n' "$ROAD" "$*" >&2
+    if ! app_exited; then
+        printf '\n--- accessibility tree ---\n' >&2
+        "$PYTHON" "$A11Y" --pid "$APP_PID" --timeout 10 dump >&2
+        printf '\n--- log (colour, text) ---\n' >&2
+        "$PYTHON" "$A11Y" --pid "$APP_PID" --timeout 10 log >&2
+    fi
     local run
     for ((run = 1; run <= APP_RUN; ++run)); do
         printf '\n--- program stderr, run %d ---\n' "$run" >&2
@@ -53,16 +60,23 @@ fail()
         cat "$WORK/device.json" >&2 2>/dev/null
         printf '\n--- trace ---\n' >&2
         cat "$WORK/trace.txt" >&2 2>/dev/null
-        printf '\n--- Xvfb log ---\n' >&2
-        cat "$WORK/xvfb.log" >&2 2>/dev/null
+        printf '\n--- Xvfb, session bus and AT-SPI launcher logs ---\n' >&2
+        cat "$WORK/xvfb.log" "$WORK/bus.log" "$WORK/launcher.log" >&2 2>/dev/null
         printf '\n(working directory kept: %s)\n' "$WORK" >&2
     fi
     exit 1
 }
 
-app_exited() { [ -z "$APP_PID" ] || [ -e "$WORK/run$APP_RUN.exit" ]; }
+# stop PID: ends a process this road started and waits for it.
+stop()
+{
+    [ -n "$1" ] || return 0
+    kill "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+}
 
-# Ends only the processes this road started, by their ids.
+# Ends only the processes this road started, by their ids. The launcher
+# takes its accessibility bus, and with it the registry, along.
 cleanup()
 {
     if [ -n "$APP_PID" ] && ! app_exited; then
@@ -71,10 +85,10 @@ cleanup()
     if [ -n "$RUNNER_PID" ]; then
         wait "$RUNNER_PID" 2>/dev/null
     fi
-    if [ -n "$XVFB_PID" ]; then
-        kill "$XVFB_PID" 2>/dev/null
-        wait "$XVFB_PID" 2>/dev/null
-    fi
+    stop "$WATCH_PID"
+    stop "$LAUNCHER_PID"
+    stop "$BUS_PID"
+    stop "$XVFB_PID"
     if [ "$FAILED" -eq 0 ] && [ -n "$WORK" ]; then
         rm -rf "$WORK"
     fi
@@ -83,11 +97,12 @@ cleanup()
 require_tools()
 {
     local tool missing=()
-    for tool in Xvfb xdotool import convert od "$CLOSE_HELPER"; do
+    for tool in Xvfb xdotool import dbus-daemon dbus-send "$BUS_LAUNCHER" "$CLOSE_HELPER"; do
         command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
     done
+    "$PYTHON" -c 'import pyatspi' 2>/dev/null || missing+=("$PYTHON with pyatspi")
     [ ${#missing[@]} -eq 0 ] \
-        || fail "missing tools: ${missing[*]} (scripts/setup.sh installs xvfb, xdotool, imagemagick)"
+        || fail "missing tools: ${missing[*]} (scripts/setup.sh installs them)"
     [ -x "$BIN_DIR/qd740n-updater" ] || fail "no program at $BIN_DIR/qd740n-updater"
     [ -e "$BIN_DIR/libqd_api.so" ] || fail "no device library at $BIN_DIR/libqd_api.so"
     [ -d "$BIN_DIR/firmware" ] || fail "no firmware folder at $BIN_DIR/firmware"
@@ -109,28 +124,42 @@ wait_until()
     done
 }
 
-# ---- the display ----
+# ---- the display and the buses ----
 
-display_number_written() { [ -s "$WORK/display" ] && grep -q '^[0-9][0-9]*$' "$WORK/display"; }
+file_written() { [ -s "$1" ]; }
+a11y_bus_named()
+{
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus 2>/dev/null | grep -q 'boolean true'
+}
 
-# Starts a private Xvfb on a display number the server picks itself, so
-# roads can run side by side.
+# Starts a private Xvfb of SCREEN on a display number the server picks
+# itself, and a session bus of the road's own with the AT-SPI bus launcher
+# on it, so roads can run side by side.
 start_display()
 {
     WORK=$(mktemp -d "${TMPDIR:-/tmp}/qd740n-e2e-$ROAD.XXXXXX") || fail "cannot make a working folder"
-    Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 \
+    if ! mkdir -m 700 "$WORK/runtime"; then
+        fail "cannot make $WORK/runtime"
+    fi
+    Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 "${SCREEN}x24" \
         3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
     XVFB_PID=$!
-    local deadline=$((SECONDS + START_TIMEOUT))
-    until display_number_written; do
-        kill -0 "$XVFB_PID" 2>/dev/null || fail "Xvfb did not start"
-        [ "$SECONDS" -lt "$deadline" ] || fail "Xvfb did not report its display in ${START_TIMEOUT}s"
-        sleep 0.1
-    done
+    wait_until "$START_TIMEOUT" "Xvfb to report its display" file_written "$WORK/display"
     DISPLAY=":$(cat "$WORK/display")"
-    export DISPLAY
-    unset XAUTHORITY
-    log "Xvfb on $DISPLAY"
+    XDG_RUNTIME_DIR="$WORK/runtime"
+    export DISPLAY XDG_RUNTIME_DIR
+    unset XAUTHORITY AT_SPI_BUS_ADDRESS
+
+    dbus-daemon --session --nofork --print-address=3 3>"$WORK/bus" >"$WORK/bus.log" 2>&1 &
+    BUS_PID=$!
+    wait_until "$START_TIMEOUT" "the session bus to report its address" file_written "$WORK/bus"
+    DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$WORK/bus")
+    export DBUS_SESSION_BUS_ADDRESS
+    "$BUS_LAUNCHER" --launch-immediately >"$WORK/launcher.log" 2>&1 &
+    LAUNCHER_PID=$!
+    wait_until "$START_TIMEOUT" "the AT-SPI bus launcher on the session bus" a11y_bus_named
+    log "Xvfb $SCREEN on $DISPLAY, session bus $DBUS_SESSION_BUS_ADDRESS"
 }
 
 # ---- the device ----
@@ -196,75 +225,91 @@ shot()
     log "screenshot $file"
 }
 
-# ---- the program ----
+# ---- the program through its accessibility tree ----
 
-window_shown()
+# ask_of PID COMMAND ARGS...: runs an a11y.py command on the program with
+# that process id; what it prints goes to REPLY. Its failure fails the road.
+ask_of()
 {
-    APP_WINDOW=$(xdotool search --onlyvisible --name "$WINDOW_PATTERN" 2>/dev/null | head -n 1)
-    [ -n "$APP_WINDOW" ]
+    local pid=$1
+    shift
+    "$PYTHON" "$A11Y" --pid "$pid" --timeout "$FLOW_TIMEOUT" "$@" \
+        >"$WORK/a11y.out" 2>"$WORK/a11y.err"
+    local status=$?
+    REPLY=$(cat "$WORK/a11y.out")
+    [ "$status" -eq 0 ] || fail "$(cat "$WORK/a11y.err")"
 }
 
-# Finds the three buttons: the one column near the right edge in which the
-# window's grey background is crossed by exactly three framed boxes of the
-# same height, top to bottom Check Versions, Update, Restore. Succeeds once
-# the window is painted.
-find_buttons()
+ask() { ask_of "$APP_PID" "$@"; }
+
+# press NAME: presses the button through its Action interface, as a screen
+# reader user does; waits until it is enabled and no dialog is in the way.
+press()
 {
-    local geometry width height
-    geometry=$(xdotool getwindowgeometry "$APP_WINDOW" 2>/dev/null) || return 1
-    width=$(sed -n -E 's/^ *Geometry: ([0-9]+)x([0-9]+).*/\1/p' <<<"$geometry")
-    height=$(sed -n -E 's/^ *Geometry: ([0-9]+)x([0-9]+).*/\2/p' <<<"$geometry")
-    [ -n "$width" ] && [ -n "$height" ] || return 1
-    local strip=80 rows=$((height / 2))
-    local found
-    found=$(import -window "$APP_WINDOW" png:- 2>/dev/null \
-        | convert - -crop "${strip}x${rows}+$((width - strip))+0" +repage \
-            -colorspace Gray -depth 8 gray:- \
-        | od -An -v -tu1 -w"$strip" \
-        | awk -v strip="$strip" -v left="$((width - strip))" '
-            { ++n; for (c = 1; c <= strip; ++c) px[n, c] = $c }
-            END {
-                if (n == 0) exit 1
-                # From the right edge inwards: the first column showing three
-                # boxes whose top and bottom edges are darker than the
-                # background above them.
-                for (c = strip; c >= 1; --c) {
-                    bg = px[1, c]; runs = 0; inrun = 0
-                    for (r = 1; r <= n; ++r) {
-                        dark = (px[r, c] < bg - 24)
-                        if (dark && !inrun) { ++runs; start[runs] = r }
-                        if (dark) stop[runs] = r
-                        inrun = dark
-                    }
-                    if (runs != 6) continue
-                    h = stop[2] - start[1]
-                    if (h < 12) continue
-                    if (stop[4] - start[3] != h || stop[6] - start[5] != h) continue
-                    # Three pixels inside the box edge found first.
-                    printf "%d %d %d %d\n", left + c - 3,
-                        (start[1] + stop[2]) / 2 - 1, (start[3] + stop[4]) / 2 - 1,
-                        (start[5] + stop[6]) / 2 - 1
-                    exit 0
-                }
-                exit 1
-            }') || return 1
-    read -r BUTTON_X CHECK_Y UPDATE_Y RESTORE_Y <<<"$found"
-    [ -n "$RESTORE_Y" ]
+    log "press $1"
+    ask press "$1"
+}
+
+# click NAME: one real mouse click on the middle of the button, where its
+# accessible extents place it on the screen. Keyboard focus and the Action
+# interface both pass over disabled buttons; only the mouse shows that a
+# disabled button does nothing when clicked.
+click()
+{
+    local x y width height
+    ask extents "$1"
+    read -r x y width height <<<"$REPLY"
+    log "click $1 at $((x + width / 2)),$((y + height / 2))"
+    xdotool mousemove "$((x + width / 2))" "$((y + height / 2))" click 1 \
+        || fail "xdotool could not click $1"
+}
+
+# expect_console 'check=on|off update=... restore=... log=...': which of
+# the three buttons and the log are enabled.
+expect_console()
+{
+    ask console
+    [ "$REPLY" = "$1" ] || fail "the console is '$REPLY', expected '$1'"
+}
+
+expect_locked() { expect_console 'check=off update=off restore=off log=off'; }
+
+# expect_line TEXT [COLOUR]: the log shows the paragraph TEXT in COLOUR
+# (r,g,b; by default -, the log's own colour).
+expect_line()
+{
+    ask log
+    grep -qxF -- "${2:--}"$'\t'"$1" <<<"$REPLY" || fail "the log lacks the line '$1' in colour ${2:--}"
+}
+
+# wait_line TEXT [COLOUR]: waits for it, where the line itself marks the end
+# of a flow.
+wait_line() { ask wait-log "$1" --colour "${2:--}"; }
+
+readonly GREEN=34,177,76 RED=255,0,0
+readonly SUCCESS='Firmware updated successfully.' FAILURE='Firmware updated unsuccessfully.'
+
+# expect_box_of PID TEXT: the program shows one Warning box, saying TEXT.
+expect_box_of()
+{
+    ask_of "$1" box
+    [ "$REPLY" = "$2" ] || fail "the Warning box says '$REPLY', expected '$2'"
 }
 
 # launch RUN TRACE: starts the program in the working folder on the device
-# file, its calls traced into TRACE, in the background; its process id goes
-# to run$RUN.pid and, once it has ended, its exit status to run$RUN.exit.
-# Every copy of a road shares one temporary folder, and so one lock.
+# file, its calls traced into TRACE, in the background, on the road's
+# session bus with Qt's AT-SPI bridge on; its process id goes to run$RUN.pid
+# and, once it has ended, its exit status to run$RUN.exit. Every copy of a
+# road shares one temporary folder, and so one lock.
 launch()
 {
     local run=$1 trace=$2
     (
         cd "$WORK/app" || exit 1
         env QT_QPA_PLATFORM=xcb \
+            QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
             QD740N_SIM_DEVICE="$WORK/device.json" \
             QD740N_SIM_TRACE="$trace" \
-            XDG_RUNTIME_DIR="$WORK/runtime" \
             TMPDIR="$WORK/tmp" \
             DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent \
             ./qd740n-updater >"$WORK/run$run.stdout" 2>"$WORK/run$run.stderr" &
@@ -274,22 +319,29 @@ launch()
     ) &
 }
 
-# start_app STAGE: starts the program in the working folder on the device
-# file and trace, waits for its window and its buttons, and takes a shot.
+# The main window's X id, for closing it as a window manager would: the
+# one window of the program's process on the screen.
+window_mapped()
+{
+    APP_WINDOW=$(xdotool search --all --onlyvisible --pid "$APP_PID" '' 2>/dev/null)
+    [ -n "$APP_WINDOW" ] && [ "$(wc -l <<<"$APP_WINDOW")" -eq 1 ]
+}
+
+# start_app STAGE: starts the program, waits for its window and its
+# buttons in the accessibility tree, and takes a shot. The window's
+# position and size go to WINDOW_EXTENTS.
 start_app()
 {
     APP_RUN=$((APP_RUN + 1))
     local run=$APP_RUN
     launch "$run" "$WORK/trace.txt"
     RUNNER_PID=$!
-    wait_until 10 "the program's process id" test -s "$WORK/run$run.pid"
+    wait_until 10 "the program's process id" file_written "$WORK/run$run.pid"
     APP_PID=$(cat "$WORK/run$run.pid")
-    wait_until "$START_TIMEOUT" "the window titled \"$WINDOW_TITLE\"" window_shown
-    local owner
-    owner=$(xdotool getwindowpid "$APP_WINDOW" 2>/dev/null)
-    [ "$owner" = "$APP_PID" ] || fail "the window belongs to process '$owner', not to the program ($APP_PID)"
-    wait_until "$START_TIMEOUT" "the three buttons to be drawn" find_buttons
-    log "run $run: window $APP_WINDOW, buttons at x=$BUTTON_X y=$CHECK_Y/$UPDATE_Y/$RESTORE_Y"
+    ask window
+    WINDOW_EXTENTS=$REPLY
+    wait_until "$START_TIMEOUT" "the program's one window on the screen" window_mapped
+    log "run $run: window $APP_WINDOW at $WINDOW_EXTENTS (x y width height)"
     shot "$1"
 }
 
@@ -314,45 +366,12 @@ kill_app()
 # working folder, as they sit in the build's bin/ folder.
 prepare_app()
 {
-    mkdir -p "$WORK/app" "$WORK/runtime" "$WORK/tmp" || fail "cannot lay out $WORK/app"
-    chmod 700 "$WORK/runtime"
+    mkdir -p "$WORK/app" "$WORK/tmp" || fail "cannot lay out $WORK/app"
     if ! cp "$BIN_DIR/qd740n-updater" "$BIN_DIR/libqd_api.so" "$WORK/app/" \
         || ! cp -r "$BIN_DIR/firmware" "$WORK/app/"; then
         fail "cannot copy the program from $BIN_DIR"
     fi
 }
-
-# click NAME: one real mouse click on the named button.
-click()
-{
-    local y
-    case $1 in
-    check) y=$CHECK_Y ;;
-    update) y=$UPDATE_Y ;;
-    restore) y=$RESTORE_Y ;;
-    *) fail "no button $1" ;;
-    esac
-    log "click $1"
-    xdotool mousemove --window "$APP_WINDOW" "$BUTTON_X" "$y" click 1 \
-        || fail "xdotool could not click $1"
-}
-
-# console_locked: the log's first line is drawn greyed out, as it is once
-# an update or restore flow has written its verdict and locked the console.
-# For flows that end before they make a device call, which the trace cannot show.
-console_locked()
-{
-    local darkest
-    darkest=$(import -window "$APP_WINDOW" png:- 2>/dev/null \
-        | convert - -crop 150x12+10+12 +repage -colorspace Gray \
-            -format '%[fx:int(255*minima)]' info: 2>/dev/null) || return 1
-    [ -n "$darkest" ] && [ "$darkest" -gt 100 ]
-}
-
-busy_shown() { xdotool search --name "$BUSY_PATTERN" >/dev/null 2>&1; }
-box_window() { xdotool search --onlyvisible --name "$BOX_PATTERN" 2>/dev/null | head -n 1; }
-box_shown() { [ -n "$(box_window)" ]; }
-box_gone() { ! box_shown; }
 
 # wait_flow STAGE BEFORE: after a button press that starts a flow. The busy
 # dialog is shown before the flow's worker makes its first library call, so
@@ -363,43 +382,31 @@ wait_flow()
 {
     local stage=$1 before=$2
     wait_until "$START_TIMEOUT" "the $stage to call the device library" trace_grew_past "$before"
-    local deadline=$((SECONDS + FLOW_TIMEOUT)) absent=0 seen=0
-    while [ "$absent" -lt 3 ]; do
-        app_exited && fail "the program ended during the $stage"
-        [ "$SECONDS" -lt "$deadline" ] \
-            || fail "the busy dialog \"Please Wait\" of the $stage was still up after ${FLOW_TIMEOUT}s"
-        if busy_shown; then
-            absent=0
-            if [ "$seen" -eq 0 ]; then
-                seen=1
-                shot "$stage-busy"
-            fi
-        else
-            absent=$((absent + 1))
-        fi
-        sleep 0.1
-    done
-    log "$stage done (busy dialog $([ "$seen" -eq 1 ] && echo seen || echo too quick to see))"
+    ask wait-flow --shot "$SHOT_DIR/$ROAD-$stage-busy.png"
+    log "$stage done (busy dialog $REPLY)"
 }
 
-# answer_box KEY STAGE: waits for the "Warning" box, takes a shot, gives it
-# the keyboard focus and presses KEY (y: Yes, n: No), then waits for the box
-# and the busy dialog under it to go away.
+# answer_box BUTTON STAGE: waits for the Warning box, takes a shot, presses
+# its BUTTON, and waits for the box and the busy dialog under it to go away.
 answer_box()
 {
-    local key=$1 stage=$2
-    wait_until "$FLOW_TIMEOUT" "the \"Warning\" box" box_shown
-    local box
-    box=$(box_window)
-    shot "$stage"
-    log "answer the Warning box with '$key'"
-    xdotool windowfocus --sync "$box" key "$key" || fail "xdotool could not press $key in the box"
-    wait_until "$FLOW_TIMEOUT" "the \"Warning\" box to close after '$key'" box_gone
-    local deadline=$((SECONDS + FLOW_TIMEOUT))
-    while busy_shown; do
-        [ "$SECONDS" -lt "$deadline" ] || fail "the busy dialog stayed after the box was answered"
-        sleep 0.1
-    done
+    ask box
+    shot "$2"
+    log "answer the Warning box with $1"
+    ask answer "$1"
+    ask wait-flow
+}
+
+# watch_log: from now until the program ends, everything added to its log
+# goes to log-watch.txt; for a program that closes itself right after its
+# last line, which can then no longer be read from its window.
+log_watch_ready() { grep -qx ready "$WORK/watch.out"; }
+watch_log()
+{
+    "$PYTHON" "$A11Y" --pid "$APP_PID" --timeout "$START_TIMEOUT" watch-log "$WORK/log-watch.txt" \
+        >"$WORK/watch.out" 2>"$WORK/watch.err" &
+    WATCH_PID=$!
+    wait_until "$START_TIMEOUT" "the log watcher" log_watch_ready
 }
 
 # close_app: closes the window the way a window manager's close button
