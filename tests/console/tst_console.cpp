@@ -1,7 +1,7 @@
 // The main window and the operator console as the operator sees them: the
 // window, the banner, the log's line slots and their colours, the controls and
 // their layout, the console's slot table, and the target image paths.
-#include "mainwindow.h"
+#include "consoledriver.h"
 #include "mqprogressdialog.h"
 #include "simdevicefile.h"
 #include "targetfirmware.h"
@@ -26,50 +26,10 @@ const QStringList bannerLines = {
     QStringLiteral("Update to firmware version 4.5.6"),
     QString(),
     QStringLiteral("Ensure the QD740N is fully connected to the PC."),
-    QStringLiteral("Do NOT disconnect the QD740N at any time during the update."),
+    QStringLiteral("<red>Do NOT disconnect the QD740N at any time during the update."),
     QStringLiteral(
         "Disconnecting the QD740N during an update will leave your device in an unoperable state."),
 };
-
-const QColor green(34, 177, 76, 255);
-
-QTextEdit *logOf(const MainWindow &window)
-{
-    return window.findChild<QTextEdit *>(QStringLiteral("logView"));
-}
-
-QStringList paragraphs(const QTextEdit *log)
-{
-    QStringList lines;
-    for (QTextBlock block = log->document()->begin(); block.isValid(); block = block.next())
-        lines << block.text();
-    return lines;
-}
-
-QColor normalColour(const QTextEdit *log)
-{
-    return log->palette().color(QPalette::Text);
-}
-
-// The colour each paragraph is drawn in: its fragments' foreground, or the
-// view's text colour where none is set; invalid where the fragments differ.
-QList<QColor> paragraphColours(const QTextEdit *log)
-{
-    auto colourOf = [log](const QTextCharFormat &format) {
-        return format.hasProperty(QTextFormat::ForegroundBrush) ? format.foreground().color()
-                                                                : normalColour(log);
-    };
-    QList<QColor> colours;
-    for (QTextBlock block = log->document()->begin(); block.isValid(); block = block.next()) {
-        QColor colour = colourOf(block.charFormat()); // an empty paragraph has no fragment
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            const QColor c = colourOf(it.fragment().charFormat());
-            colour = it == block.begin() || c == colour ? c : QColor();
-        }
-        colours << colour;
-    }
-    return colours;
-}
 
 } // namespace
 
@@ -112,9 +72,9 @@ void TestConsole::windowOpensWithoutDevice()
     device.insert("attached", false);
     SimDeviceFile sim(device);
 
-    MainWindow window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    ConsoleDriver console;
+    QVERIFY(console.exposed);
+    const MainWindow &window = console.window;
 
     QCOMPARE(window.windowTitle(), QStringLiteral("QD740N Firmware Update 4.5.6"));
     QCOMPARE(window.size(), QSize(800, 400));
@@ -127,19 +87,14 @@ void TestConsole::windowOpensWithoutDevice()
 void TestConsole::banner()
 {
     SimDeviceFile sim;
-    MainWindow window;
-    window.show();
-    const QTextEdit *log = logOf(window);
+    ConsoleDriver console;
+    const QTextEdit *log = console.logView();
     QVERIFY(log);
     QVERIFY(log->isReadOnly());
-    QCOMPARE(QAccessible::queryAccessibleInterface(logOf(window))->text(QAccessible::Name),
+    QCOMPARE(QAccessible::queryAccessibleInterface(console.logView())->text(QAccessible::Name),
         QStringLiteral("Log"));
 
-    QCOMPARE(paragraphs(log), bannerLines);
-    const QColor normal = normalColour(log);
-    const QList<QColor> expected
-        = { normal, normal, normal, normal, normal, QColor(Qt::red), normal };
-    QCOMPARE(paragraphColours(log), expected);
+    QCOMPARE(console.lines(), bannerLines);
     // The red line leaves the log's own colour as it found it.
     const QTextEdit fresh;
     QCOMPARE(log->textColor(), fresh.textColor());
@@ -183,12 +138,12 @@ void TestConsole::apiVersionText()
     if (!apiVersion.isUndefined())
         device.insert("apiVersion", apiVersion);
     SimDeviceFile sim(device);
-    MainWindow window;
+    ConsoleDriver console;
 
     // The trace shows what the library really handed back (a null pointer
     // for the last row), so the line is checked against that answer.
     QCOMPARE(sim.trace(), QStringList { traced });
-    const QStringList lines = paragraphs(logOf(window));
+    const QStringList lines = console.lines();
     QCOMPARE(lines.size(), 7);
     QCOMPARE(lines.at(1), line);
     QCOMPARE(lines.at(2), QStringLiteral("Update to firmware version 4.5.6"));
@@ -197,10 +152,9 @@ void TestConsole::apiVersionText()
 void TestConsole::statusLineColours()
 {
     SimDeviceFile sim;
-    MainWindow window;
-    window.show();
-    Updater *updater = qobject_cast<Updater *>(window.centralWidget());
-    const QTextEdit *log = logOf(window);
+    ConsoleDriver console;
+    Updater *updater = console.updater();
+    const QTextEdit *log = console.logView();
     const QColor colourBefore = log->textColor();
 
     QVERIFY(QMetaObject::invokeMethod(updater, "addLine", Q_ARG(QString, "plain")));
@@ -214,14 +168,9 @@ void TestConsole::statusLineColours()
     QVERIFY(QMetaObject::invokeMethod(updater, "addLine", Q_ARG(QString, "after green")));
     QVERIFY(QMetaObject::invokeMethod(updater, "addLine", Q_ARG(QString, "")));
 
-    const QStringList lines = paragraphs(log);
-    QCOMPARE(lines.mid(7),
-        (QStringList { "plain", "good", "bad", "after red", "good again", "after green", "" }));
-    const QColor normal = normalColour(log);
-    const QList<QColor> expected
-        = { normal, green, QColor(Qt::red), normal, green, normal, normal };
-    QCOMPARE(paragraphColours(log).mid(7), expected);
-    QCOMPARE(paragraphColours(log).at(6), normal);
+    const QStringList added { "plain", "<green>good", "<red>bad", "after red", "<green>good again",
+        "after green", "" };
+    QCOMPARE(console.lines(), bannerLines + added);
     QCOMPARE(log->textColor(), colourBefore);
 }
 
@@ -231,11 +180,10 @@ void TestConsole::statusLineColours()
 void TestConsole::linesIgnoreOperatorsSelection()
 {
     SimDeviceFile sim;
-    MainWindow window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    Updater *updater = qobject_cast<Updater *>(window.centralWidget());
-    QTextEdit *log = logOf(window);
+    ConsoleDriver console;
+    QVERIFY(console.exposed);
+    Updater *updater = console.updater();
+    QTextEdit *log = console.logView();
 
     const QRect redLine = log->cursorRect(QTextCursor(log->document()->findBlockByNumber(5)));
     QTest::mouseClick(log->viewport(), Qt::LeftButton, {}, redLine.center() + QPoint(20, 0));
@@ -249,11 +197,8 @@ void TestConsole::linesIgnoreOperatorsSelection()
         updater, "addStatusLine", Q_ARG(QString, "good"), Q_ARG(bool, true)));
     QVERIFY(QMetaObject::invokeMethod(updater, "addLine", Q_ARG(QString, "plain")));
 
-    QCOMPARE(paragraphs(log).mid(7), (QStringList { "after a click", "good", "plain" }));
-    const QColor normal = normalColour(log);
-    const QList<QColor> expected = { normal, normal, normal, normal, normal, QColor(Qt::red),
-        normal, normal, green, normal };
-    QCOMPARE(paragraphColours(log), expected);
+    const QStringList added { "after a click", "<green>good", "plain" };
+    QCOMPARE(console.lines(), bannerLines + added);
 }
 
 void TestConsole::replaceLastLine_data()
@@ -289,21 +234,17 @@ void TestConsole::replaceLastLine()
     QFETCH(QStringList, expected);
 
     SimDeviceFile sim;
-    MainWindow window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    Updater *updater = qobject_cast<Updater *>(window.centralWidget());
-    const QTextEdit *log = logOf(window);
+    ConsoleDriver console;
+    QVERIFY(console.exposed);
+    Updater *updater = console.updater();
 
     for (const QString &line : added)
         QVERIFY(QMetaObject::invokeMethod(updater, "addLine", Q_ARG(QString, line)));
     for (const QString &line : replacements)
         QVERIFY(QMetaObject::invokeMethod(updater, "replaceLastLine", Q_ARG(QString, line)));
 
-    QCOMPARE(paragraphs(log), bannerLines + expected);
-    const QList<QColor> colours = paragraphColours(log);
-    QCOMPARE(colours.at(5), QColor(Qt::red));
-    QCOMPARE(colours.last(), normalColour(log));
+    // The red banner line stays red; the new last line is plain.
+    QCOMPARE(console.lines(), bannerLines + expected);
 }
 
 void TestConsole::initialControls_data()
@@ -332,8 +273,8 @@ void TestConsole::initialControls()
     QFETCH(bool, enabled);
 
     SimDeviceFile sim;
-    MainWindow window;
-    window.show();
+    ConsoleDriver console;
+    const MainWindow &window = console.window;
     QPushButton *button = window.findChild<QPushButton *>(name);
     QVERIFY(button);
     QCOMPARE(button->text(), text);
@@ -351,16 +292,16 @@ void TestConsole::fitsScreen()
 {
     SimDeviceFile sim;
     const QSize available = QGuiApplication::primaryScreen()->availableSize();
-    MainWindow window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    ConsoleDriver console;
+    QVERIFY(console.exposed);
+    const MainWindow &window = console.window;
 
     QCOMPARE(window.size(), QSize(800, 400).boundedTo(available));
     for (const QPushButton *button : window.findChildren<QPushButton *>()) {
         QVERIFY(window.rect().contains(QRect(button->mapTo(&window, QPoint()), button->size())));
         QVERIFY(button->width() >= button->sizeHint().width());
     }
-    QVERIFY(logOf(window)->width() > 0);
+    QVERIFY(console.logView()->width() > 0);
 
     MQProgressDialog dialog(
         QStringLiteral("Updating Device\nDO NOT UNPLUG THE DEVICE\n"
@@ -374,14 +315,13 @@ void TestConsole::fitsScreen()
 void TestConsole::layout()
 {
     SimDeviceFile sim;
-    MainWindow window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QWidget *updater = window.centralWidget();
-    QTextEdit *log = logOf(window);
-    const auto *check = window.findChild<QPushButton *>(QStringLiteral("checkButton"));
-    const auto *update = window.findChild<QPushButton *>(QStringLiteral("updateButton"));
-    const auto *restore = window.findChild<QPushButton *>(QStringLiteral("restoreButton"));
+    ConsoleDriver console;
+    QVERIFY(console.exposed);
+    QWidget *updater = console.window.centralWidget();
+    QTextEdit *log = console.logView();
+    const QPushButton *check = console.checkButton();
+    const QPushButton *update = console.updateButton();
+    const QPushButton *restore = console.restoreButton();
 
     const auto *row = qobject_cast<QBoxLayout *>(updater->layout());
     QVERIFY(row);

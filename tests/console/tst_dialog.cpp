@@ -2,7 +2,8 @@
 // the operator cannot dismiss it, and that while a worker runs the window
 // stays open, no second flow starts, the wait sleeps between events and the
 // worker's lines reach the log before the flow's own conclusion.
-#include "mainwindow.h"
+#include "consoledriver.h"
+#include "consolelines.h"
 #include "mqprogressdialog.h"
 #include "simdevicefile.h"
 #include "terminationrequests.h"
@@ -19,7 +20,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
-#include <QTextBlock>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
@@ -28,21 +28,6 @@
 #include <sys/prctl.h>
 
 namespace {
-
-const QStringList probeLinesNoDevice = {
-    QStringLiteral("Failed to open QD740N."),
-    QStringLiteral("Looking for QD740N boot device..."),
-    QStringLiteral("Failed to open QD740N boot device."),
-    QStringLiteral("Looking to bootstrap QD740N."),
-};
-
-QStringList paragraphs(const QTextEdit *log)
-{
-    QStringList lines;
-    for (QTextBlock block = log->document()->begin(); block.isValid(); block = block.next())
-        lines << block.text();
-    return lines;
-}
 
 QList<MQProgressDialog *> progressDialogs()
 {
@@ -113,8 +98,9 @@ QList<QMessageBox *> visibleBoxes()
 
 // Tries what an operator could do against the shown busy dialog: Escape, its
 // close button, closing the main window (twice: the refusal is explained
-// once). Returns each attempt that got through; answers the refusal.
-QStringList tryToDismiss(MainWindow &window)
+// once, and the console's answerer presses its Ok). Returns each attempt that
+// got through.
+QStringList tryToDismiss(ConsoleDriver &console)
 {
     MQProgressDialog *dialog = visibleProgressDialog();
     if (!dialog)
@@ -127,20 +113,24 @@ QStringList tryToDismiss(MainWindow &window)
         problems << QStringLiteral("Escape hid the busy dialog");
     if (dialog->close() || !dialog->isVisible())
         problems << QStringLiteral("the busy dialog closed");
+    MainWindow &window = console.window;
+    const int answered = console.box.answered();
     if (window.close() || window.close() || !window.isVisible())
         problems << QStringLiteral("the main window closed");
-    const QList<QMessageBox *> boxes = visibleBoxes();
-    if (boxes.size() != 1) {
-        problems << QStringLiteral("%1 refusal boxes shown").arg(boxes.size());
+    const qsizetype shown = visibleBoxes().size();
+    if (shown != 1) {
+        problems << QStringLiteral("%1 refusal boxes shown").arg(shown);
         return problems;
     }
-    QMessageBox *box = boxes.first();
-    if (box->windowTitle() != QLatin1String("Warning") || box->text() != refusalText
-        || box->icon() != QMessageBox::Warning || box->standardButtons() != QMessageBox::Ok)
-        problems << QStringLiteral("refusal box: ") + box->windowTitle() + ' ' + box->text();
-    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-    if (!QTest::qWaitFor([] { return visibleBoxes().isEmpty(); }))
+    if (!QTest::qWaitFor([&] { return visibleBoxes().isEmpty(); })) {
         problems << QStringLiteral("the refusal box stayed after Ok");
+        return problems;
+    }
+    const MessageBoxAnswerer &box = console.box;
+    if (box.answered() != answered + 1 || box.title() != QLatin1String("Warning")
+        || box.text() != refusalText || box.icon() != QMessageBox::Warning
+        || box.buttons() != QMessageBox::Ok)
+        problems << QStringLiteral("refusal box: ") + box.title() + ' ' + box.text();
     return problems;
 }
 
@@ -166,14 +156,6 @@ QJsonObject restorableDevice()
     QJsonObject device = SimDeviceFile::defaultDevice();
     device.insert("run", QJsonValue::Null);
     return device;
-}
-
-QString firmwareOf(const QJsonObject &device)
-{
-    QStringList parts;
-    for (const char *region : { "boot", "run", "fpga" })
-        parts << device.value(region).toVariant().toString();
-    return parts.join('.');
 }
 
 // The inhibitor locks logind holds, each as "what|who|why|mode".
@@ -327,16 +309,12 @@ void TestDialog::busyDuringCheck()
 {
     // A device with no firmware at all is found only by bootstrapping it,
     // which lasts about a second at this scale.
-    SimDeviceFile sim({ { "attached", true }, { "serial", 740321 }, { "boot", QJsonValue::Null },
-        { "run", QJsonValue::Null }, { "fpga", QJsonValue::Null }, { "timeScale", 0.05 } });
-    MainWindow window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    Updater *updater = qobject_cast<Updater *>(window.centralWidget());
-    const auto *log = window.findChild<QTextEdit *>(QStringLiteral("logView"));
-    auto *check = window.findChild<QPushButton *>(QStringLiteral("checkButton"));
-    auto *update = window.findChild<QPushButton *>(QStringLiteral("updateButton"));
-    auto *restore = window.findChild<QPushButton *>(QStringLiteral("restoreButton"));
+    SimDeviceFile sim(SimDeviceFile::device(-1, -1, -1, { { "timeScale", 0.05 } }));
+    ConsoleDriver console;
+    QVERIFY(console.exposed);
+    Updater *updater = console.updater();
+    const QTextEdit *log = console.logView();
+    QPushButton *check = console.checkButton();
 
     // The wait must sleep until an event comes rather than spin: count the
     // times the GUI thread's event loop goes to sleep while the worker runs.
@@ -353,17 +331,18 @@ void TestDialog::busyDuringCheck()
     QStringList problems { QStringLiteral("the timer never fired") };
     QTimer::singleShot(0, this, [&] {
         inTimer = true;
-        problems = tryToDismiss(window);
-        for (QPushButton *button : { check, update, restore })
+        problems = tryToDismiss(console);
+        for (QPushButton *button : { check, console.updateButton(), console.restoreButton() })
             QTest::mouseClick(button, Qt::LeftButton);
         problems << tryToStartFlows(updater);
         // The probe's lines come before the bootstrap, which still runs.
-        if (!QTest::qWaitFor([&] { return paragraphs(log).contains(probeLinesNoDevice.last()); })
+        if (!QTest::qWaitFor(
+                [&] { return console.lines().contains(ConsoleLines::noDeviceProbe.last()); })
             || !updater->isWorkerRunning() || !visibleProgressDialog())
             problems << QStringLiteral("no worker line while the worker ran");
         inTimer = false;
     });
-    QTest::mouseClick(check, Qt::LeftButton);
+    QVERIFY(console.press(check));
     disconnect(counting);
 
     QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QStringLiteral("; "))));
@@ -375,42 +354,37 @@ void TestDialog::busyDuringCheck()
     QCOMPARE(sim.traceNames(),
         (QStringList { "qdGetAPIVersion", "qdOpenDevice", "qdBootOpenDevice",
             "qdOpenBootstrapDevice", "qdBootGetSerialFromFlash", "qdBootCloseDevice" }));
-    QCOMPARE(paragraphs(log).count(QStringLiteral("Checking Firmware Versions...")), 1);
+    QCOMPARE(console.lines().count(QStringLiteral("Checking Firmware Versions...")), 1);
     QVERIFY(progressDialogs().isEmpty());
-    QCOMPARE(visibleTopLevels(), QList<QWidget *> { &window });
+    QCOMPARE(visibleTopLevels(), QList<QWidget *> { &console.window });
 }
 
 void TestDialog::noSecondFlowDuringRestore()
 {
     // A device without run firmware waits in its boot loader: the check is
     // instant and enables Restore; the restore then lasts about 1.5 seconds.
-    QJsonObject device = SimDeviceFile::defaultDevice();
-    device.insert("run", QJsonValue::Null);
-    SimDeviceFile sim(device);
-    MainWindow window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    Updater *updater = qobject_cast<Updater *>(window.centralWidget());
-    const auto *log = window.findChild<QTextEdit *>(QStringLiteral("logView"));
-    auto *check = window.findChild<QPushButton *>(QStringLiteral("checkButton"));
-    auto *restore = window.findChild<QPushButton *>(QStringLiteral("restoreButton"));
+    SimDeviceFile sim(restorableDevice());
+    ConsoleDriver console;
+    QVERIFY(console.exposed);
+    Updater *updater = console.updater();
+    QPushButton *restore = console.restoreButton();
 
-    QTest::mouseClick(check, Qt::LeftButton);
+    QVERIFY(console.press(console.checkButton()));
     QVERIFY(restore->isEnabled());
     sim.update({ { "timeScale", 0.004 } });
     sim.clearTrace();
 
-    LinesAfterDialog linesAfterDialog(log);
+    LinesAfterDialog linesAfterDialog(console.logView());
     QStringList problems { QStringLiteral("the timer never fired") };
     QTimer::singleShot(0, this, [&] {
-        problems = tryToDismiss(window);
+        problems = tryToDismiss(console);
         // Restore itself is still enabled under the dialog.
         if (!restore->isEnabled())
             problems << QStringLiteral("Restore was disabled");
         QTest::mouseClick(restore, Qt::LeftButton);
         problems << tryToStartFlows(updater);
     });
-    QTest::mouseClick(restore, Qt::LeftButton);
+    QVERIFY(console.press(restore));
 
     QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QStringLiteral("; "))));
     QVERIFY(linesAfterDialog.dialogSeen);
@@ -421,12 +395,12 @@ void TestDialog::noSecondFlowDuringRestore()
     QCOMPARE(names.count(QStringLiteral("qdBootWriteFPGAProgram")), 1);
     QVERIFY(!names.contains(QStringLiteral("qdOpenDevice")));
     QVERIFY(!names.contains(QStringLiteral("qdBootOpenDeviceBySerial")));
-    const QStringList lines = paragraphs(log);
+    const QStringList lines = console.lines();
     QCOMPARE(lines.count(QStringLiteral("Restoring Device")), 1);
     QCOMPARE(lines.count(QStringLiteral("Updating Firmware")), 0);
     QCOMPARE(lines.count(QStringLiteral("Checking Firmware Versions...")), 1);
     QVERIFY(progressDialogs().isEmpty());
-    QCOMPARE(visibleTopLevels(), QList<QWidget *> { &window });
+    QCOMPARE(visibleTopLevels(), QList<QWidget *> { &console.window });
 }
 
 void TestDialog::workerLinesBeforeConclusion_data()
@@ -434,7 +408,8 @@ void TestDialog::workerLinesBeforeConclusion_data()
     QTest::addColumn<QJsonObject>("changes"); // to the default device
     QTest::addColumn<QStringList>("workerLines");
 
-    QTest::newRow("no device") << QJsonObject { { "attached", false } } << probeLinesNoDevice;
+    QTest::newRow("no device") << QJsonObject { { "attached", false } }
+                               << ConsoleLines::noDeviceProbe;
     QTest::newRow("version query fails")
         << QJsonObject { { "fail", QJsonObject { { "qdGetFirmwareVersion", 1 } } } }
         << QStringList { "Failed to retrieve firmware versions." };
@@ -455,19 +430,16 @@ void TestDialog::workerLinesBeforeConclusion()
         device.insert(it.key(), it.value());
     SimDeviceFile sim(device);
 
-    const QStringList expected = QStringList { "", "Checking Firmware Versions...", "" }
-        + workerLines + QStringList { "Failed to detect device." };
+    const QStringList expected
+        = ConsoleLines::heading("check") + workerLines + QStringList { "Failed to detect device." };
     // The worker's last line is emitted just before it ends; run it a few
     // times so a line overtaken by the conclusion would show.
     for (int run = 0; run < 10; ++run) {
         sim.write(device);
         sim.clearTrace();
-        MainWindow window;
-        window.show();
-        const auto *log = window.findChild<QTextEdit *>(QStringLiteral("logView"));
-        QTest::mouseClick(
-            window.findChild<QPushButton *>(QStringLiteral("checkButton")), Qt::LeftButton);
-        QCOMPARE(paragraphs(log).mid(7, expected.size()), expected);
+        ConsoleDriver console;
+        QVERIFY(console.press(console.checkButton()));
+        QCOMPARE(console.lines().mid(7, expected.size()), expected);
     }
 }
 
@@ -492,21 +464,18 @@ void TestDialog::closeRequests()
     SimDeviceFile sim(restorableDevice());
     TerminationRequests::catchSignals();
     TerminationRequests requests;
-    MainWindow window;
+    ConsoleDriver console;
+    QVERIFY(console.exposed);
+    MainWindow &window = console.window;
     connect(&requests, &TerminationRequests::closeRequested, &window, &MainWindow::requestClose);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const auto *updater = qobject_cast<Updater *>(window.centralWidget());
-    const auto *log = window.findChild<QTextEdit *>(QStringLiteral("logView"));
-    auto *restore = window.findChild<QPushButton *>(QStringLiteral("restoreButton"));
-    QTest::mouseClick(
-        window.findChild<QPushButton *>(QStringLiteral("checkButton")), Qt::LeftButton);
-    QVERIFY(restore->isEnabled());
+    const Updater *updater = console.updater();
+    QVERIFY(console.press(console.checkButton()));
+    QCOMPARE(console.offered(), QStringLiteral("restore"));
 
     if (!duringRestore) {
         ::raise(signal);
         QTRY_VERIFY(!window.isVisible());
-        QVERIFY(!paragraphs(log).contains(heldLine));
+        QVERIFY(!console.lines().contains(heldLine));
         return;
     }
 
@@ -515,19 +484,18 @@ void TestDialog::closeRequests()
     QTimer::singleShot(0, this, [&] {
         ::raise(signal);
         ::raise(signal);
-        heldWhileRunning = QTest::qWaitFor([&] { return paragraphs(log).contains(heldLine); })
+        heldWhileRunning = QTest::qWaitFor([&] { return console.lines().contains(heldLine); })
             && updater->isWorkerRunning() && window.isVisible();
     });
-    QTest::mouseClick(restore, Qt::LeftButton);
+    QVERIFY(console.press(console.restoreButton()));
 
     QVERIFY(heldWhileRunning);
     QVERIFY(!window.isVisible());
-    const QStringList lines = paragraphs(log);
+    const QStringList lines = console.lines();
     QCOMPARE(lines.count(heldLine), 1);
     QVERIFY(lines.indexOf(heldLine) > lines.indexOf(QStringLiteral("Restoring Device")));
-    QCOMPARE(lines.mid(lines.size() - 2),
-        (QStringList { "Firmware updated successfully.", "You may now close the software." }));
-    QCOMPARE(firmwareOf(sim.read()), QStringLiteral("4.5.6"));
+    QCOMPARE(lines.mid(lines.size() - 2), ConsoleLines::success);
+    QCOMPARE(sim.firmware(), QStringLiteral("4.5.6"));
 }
 
 // While a worker runs, logind holds a lock against sleep and shutdown that
@@ -547,25 +515,21 @@ void TestDialog::sleepInhibitedWhileWorkerRuns()
         QJsonObject device = restorableDevice();
         device.insert("timeScale", 0.05); // the boot loader's open takes 25 ms
         SimDeviceFile sim(device);
-        MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        const auto *updater = qobject_cast<Updater *>(window.centralWidget());
-        const auto *log = window.findChild<QTextEdit *>(QStringLiteral("logView"));
+        ConsoleDriver console;
+        QVERIFY(console.exposed);
+        const Updater *updater = console.updater();
         QStringList duringCheck, duringRestore;
         QTimer::singleShot(0, this, [&] {
             if (updater->isWorkerRunning())
                 duringCheck = inhibitors();
         });
-        QTest::mouseClick(
-            window.findChild<QPushButton *>(QStringLiteral("checkButton")), Qt::LeftButton);
+        QVERIFY(console.press(console.checkButton()));
         sim.update({ { "timeScale", 0.002 } });
         QTimer::singleShot(0, this, [&] {
             if (updater->isWorkerRunning())
                 duringRestore = inhibitors();
         });
-        QTest::mouseClick(
-            window.findChild<QPushButton *>(QStringLiteral("restoreButton")), Qt::LeftButton);
+        QVERIFY(console.press(console.restoreButton()));
 
         if (withLogind) {
             QCOMPARE(duringCheck,
@@ -575,13 +539,13 @@ void TestDialog::sleepInhibitedWhileWorkerRuns()
                 QStringList {
                     "sleep:shutdown|QD740N firmware updater|Performing Device Restore|block" });
             QTRY_COMPARE(inhibitors(), QStringList());
-            logWithLogind = paragraphs(log);
+            logWithLogind = console.lines();
             traceWithLogind = sim.traceNames();
         } else {
-            QCOMPARE(paragraphs(log), logWithLogind);
+            QCOMPARE(console.lines(), logWithLogind);
             QCOMPARE(sim.traceNames(), traceWithLogind);
         }
-        QCOMPARE(firmwareOf(sim.read()), QStringLiteral("4.5.6"));
+        QCOMPARE(sim.firmware(), QStringLiteral("4.5.6"));
     }
 }
 

@@ -3,12 +3,13 @@
 // console. Whatever happened, the console says which stage failed, the
 // device hears nothing more, and a replugged device is brought back to 4.5.6
 // by a fresh start of the program.
+#include "bringback.h"
 #include "consoledriver.h"
+#include "consolelines.h"
 #include "qd_api.h"
 #include "simdevicefile.h"
 
 #include <QApplication>
-#include <QPushButton>
 #include <QTest>
 
 namespace {
@@ -20,12 +21,12 @@ const char *const kRegions[3] = { "boot", "run", "fpga" };
 // offering Update, and the update rewrites all three components.
 QJsonObject downgradeDevice()
 {
-    return simDevice(3, 4, 7, kSerial);
+    return SimDeviceFile::device(3, 4, 7, { { "serial", kSerial } });
 }
 
 QJsonObject olderDevice()
 {
-    return simDevice(3, 4, 5, kSerial);
+    return SimDeviceFile::device(3, 4, 5, { { "serial", kSerial } });
 }
 
 // Without a run sector the device has nothing to run and waits in its boot
@@ -33,27 +34,14 @@ QJsonObject olderDevice()
 // the probe closes the boot loader, so the restore would not find it.)
 QJsonObject bootLoaderDevice()
 {
-    return simDevice(3, QJsonValue::Null, 5, kSerial);
+    return SimDeviceFile::device(3, -1, 5, { { "serial", kSerial } });
 }
 
 // No boot sector: reachable only by bootstrapping it from the boot image.
 QJsonObject bareDevice()
 {
-    return simDevice(QJsonValue::Null, 4, 5, kSerial);
+    return SimDeviceFile::device(-1, 4, 5, { { "serial", kSerial } });
 }
-
-const QString kOpenFailed = QStringLiteral("Failed to open QD740N.");
-const QString kLookBoot = QStringLiteral("Looking for QD740N boot device...");
-const QString kBootFailed = QStringLiteral("Failed to open QD740N boot device.");
-const QString kLookBootstrap = QStringLiteral("Looking to bootstrap QD740N.");
-const QStringList kNoDeviceLines { kOpenFailed, kLookBoot, kBootFailed, kLookBootstrap };
-
-const QStringList kUpdateStages { QStringLiteral("Updating boot Fx3, estimated 10 seconds."),
-    QStringLiteral("Updating run Fx3, estimated 10 seconds."),
-    QStringLiteral("Updating FPGA, estimated 6 minutes.") };
-const QStringList kRestoreStages { QStringLiteral("Updating boot Fx3, estimated 10 seconds."),
-    QStringLiteral("Updating run Fx3 device, estimated 10 seconds."),
-    QStringLiteral("Updating FPGA, estimated 6 minutes.") };
 
 struct Stage
 {
@@ -113,18 +101,20 @@ void tst_Faults::faultMatrix_data()
     // A failed normal open falls back to the boot loader, which a running
     // device does not answer, and to bootstrapping, which a device with a
     // boot sector does not allow.
-    row("check", olderDevice(), "qdOpenDevice", false, kNoDeviceLines,
+    row("check", olderDevice(), "qdOpenDevice", false, ConsoleLines::noDeviceProbe,
         { "qdBootOpenDevice", bootstrap }, -1);
     row("check", olderDevice(), "qdGetFirmwareVersion", false,
         { "Failed to retrieve firmware versions." }, { close }, -1);
     row("check", olderDevice(), "qdGetDeviceInfo", false, { "Failed to retrieve serial number." },
         { close }, -1);
-    row("check", bootLoaderDevice(), "qdBootOpenDevice", false, kNoDeviceLines, { bootstrap }, -1);
+    row("check", bootLoaderDevice(), "qdBootOpenDevice", false, ConsoleLines::noDeviceProbe,
+        { bootstrap }, -1);
     row("check", bootLoaderDevice(), "qdBootGetDeviceSerial", false,
-        { kOpenFailed, kLookBoot, "Failed to retrieve serial number." }, { bootClose }, -1);
-    row("check", bareDevice(), bootstrap, false, kNoDeviceLines, {}, -1);
-    row("check", bareDevice(), "qdBootGetSerialFromFlash", false, kNoDeviceLines, { bootClose },
-        -1);
+        ConsoleLines::noDeviceProbe.mid(0, 2) + QStringList { "Failed to retrieve serial number." },
+        { bootClose }, -1);
+    row("check", bareDevice(), bootstrap, false, ConsoleLines::noDeviceProbe, {}, -1);
+    row("check", bareDevice(), "qdBootGetSerialFromFlash", false, ConsoleLines::noDeviceProbe,
+        { bootClose }, -1);
 
     for (bool unplug : { false, true }) {
         row("update", downgradeDevice(), "qdBootOpenDeviceBySerial", unplug,
@@ -133,8 +123,8 @@ void tst_Faults::faultMatrix_data()
             { bootstrap }, -1);
         for (int stage = 0; stage < 3; ++stage) {
             const Stage &s = kStages[stage];
-            const QStringList update = kUpdateStages.mid(0, stage + 1);
-            const QStringList restore = kRestoreStages.mid(0, stage + 1);
+            const QStringList update = ConsoleLines::updateStages.mid(0, stage + 1);
+            const QStringList restore = ConsoleLines::restoreStages.mid(0, stage + 1);
             row("update", downgradeDevice(), s.clear, unplug,
                 update + QStringList { "Failed Clearing" }, {}, stage);
             row("update", downgradeDevice(), s.write, unplug,
@@ -164,40 +154,31 @@ void tst_Faults::faultMatrix()
     SimDeviceFile sim(device);
     const QJsonObject fault = unplug ? QJsonObject { { "unplugDuring", call } }
                                      : QJsonObject { { "fail", QJsonObject { { call, 7 } } } };
-    const QString heading = headingOf(flow);
+    const bool check = flow == QLatin1String("check");
     {
         ConsoleDriver console;
         QVERIFY(console.exposed);
-        WarningAnswerer answerer;
-        if (flow == QLatin1String("check"))
+        console.box.setAnswer(QMessageBox::Yes);
+        if (check)
             sim.update(fault);
-        console.press(console.checkButton());
-        if (flow != QLatin1String("check")) {
+        int before = console.lines().size();
+        QVERIFY(console.press(console.checkButton()));
+        if (!check) {
             // The check itself went well; the fault strikes the flow after it.
-            QPushButton *button = flow == QLatin1String("update") ? console.updateButton()
-                                                                  : console.restoreButton();
-            QVERIFY2(button->isEnabled(), qPrintable(console.lines().join(QLatin1Char('\n'))));
-            QCOMPARE(answerer.answered(), device == downgradeDevice() ? 1 : 0);
+            QCOMPARE(console.offered(), flow);
+            QCOMPARE(console.box.answered(), device == downgradeDevice() ? 1 : 0);
             sim.update(fault);
-            console.press(button);
+            before = console.lines().size();
+            QVERIFY(console.press(flow == QLatin1String("update") ? console.updateButton()
+                                                                  : console.restoreButton()));
         }
 
-        QStringList expected { heading, QString() };
-        expected << lines
-                 << (flow == QLatin1String("check") ? notDetectedLines() : failedVerdictLines());
-        QCOMPARE(console.section(heading), expected);
-
-        // Only the verdict is coloured, and it is red.
-        const QList<QColor> colours = console.sectionColours(heading);
-        const int verdict = expected.indexOf(QStringLiteral("Firmware updated unsuccessfully."));
-        QCOMPARE(verdict < 0, flow == QLatin1String("check"));
-        for (int i = 0; i < colours.size(); ++i)
-            QVERIFY2(
-                (colours.at(i) == QColor(Qt::red)) == (i == verdict), qPrintable(expected.at(i)));
-        if (flow == QLatin1String("check")) {
-            QVERIFY(!console.updateButton()->isEnabled());
-            QVERIFY(!console.restoreButton()->isEnabled());
-        }
+        // Only the failure verdict is coloured, and it is red.
+        QCOMPARE(console.lines().mid(before),
+            ConsoleLines::heading(flow) + lines
+                + (check ? ConsoleLines::notDetected : ConsoleLines::failure));
+        if (check)
+            QCOMPARE(console.offered(), QString());
     }
 
     // The failing call is the last the device hears, apart from the closes

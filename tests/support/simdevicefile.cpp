@@ -5,7 +5,8 @@
 #include <QJsonDocument>
 
 SimDeviceFile::SimDeviceFile(const QJsonObject &device)
-    : previousDir(QDir::currentPath())
+    : currentDevicePath(tempDir.filePath(QStringLiteral("device.json")))
+    , previousDir(QDir::currentPath())
     , previousDevice(qgetenv("QD740N_SIM_DEVICE"))
     , previousTrace(qgetenv("QD740N_SIM_TRACE"))
 {
@@ -32,9 +33,28 @@ QJsonObject SimDeviceFile::defaultDevice()
         { "fpga", 6 }, { "timeScale", 0 } };
 }
 
-QString SimDeviceFile::devicePath() const
+QJsonObject SimDeviceFile::device(int boot, int run, int fpga, const QJsonObject &changes)
 {
-    return tempDir.filePath(QStringLiteral("device.json"));
+    QJsonObject device = defaultDevice();
+    const auto region = [](int version) {
+        return version < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(version);
+    };
+    device.insert("boot", region(boot));
+    device.insert("run", region(run));
+    device.insert("fpga", region(fpga));
+    for (auto it = changes.begin(); it != changes.end(); ++it)
+        device.insert(it.key(), it.value());
+    return device;
+}
+
+QString SimDeviceFile::firmwareOf(const QJsonObject &device)
+{
+    QStringList parts;
+    for (const char *region : { "boot", "run", "fpga" }) {
+        const QJsonValue version = device.value(region);
+        parts << (version.isNull() ? QStringLiteral("-") : QString::number(version.toInt()));
+    }
+    return parts.join(QLatin1Char('.'));
 }
 
 QString SimDeviceFile::tracePath() const
@@ -89,4 +109,12 @@ QStringList SimDeviceFile::traceNames() const
 void SimDeviceFile::clearTrace()
 {
     QFile::remove(tracePath());
+}
+
+void SimDeviceFile::startNewRun()
+{
+    const QJsonObject device = read();
+    currentDevicePath = tempDir.filePath(QStringLiteral("device-run%1.json").arg(++runs));
+    write(device);
+    qputenv("QD740N_SIM_DEVICE", QFile::encodeName(currentDevicePath));
 }

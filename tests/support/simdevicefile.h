@@ -16,21 +16,35 @@ public:
 
     // attached, serial 740001, firmware 4.4.6, no waiting
     static QJsonObject defaultDevice();
+    // The default device with firmware boot.run.fpga (a negative number: that
+    // region erased) and the given fields changed.
+    static QJsonObject device(int boot, int run, int fpga, const QJsonObject &changes = {});
+    // The firmware a device file holds, as "boot.run.fpga" with "-" for an
+    // erased region.
+    static QString firmwareOf(const QJsonObject &device);
 
     QString dir() const { return tempDir.path(); }
-    QString devicePath() const;
+    QString devicePath() const { return currentDevicePath; }
     QString tracePath() const;
     QString firmwarePath(const QString &fileName) const;
 
     QJsonObject read() const;
+    QString firmware() const { return firmwareOf(read()); }
     void write(const QJsonObject &device);
     void update(const QJsonObject &fields); // changes just the given fields
     QStringList trace() const;
     QStringList traceNames() const; // the function names of the trace, in order
     void clearTrace();
 
+    // The program is started again on the same device: the device goes on in
+    // a file of its own, since the simulator forgets what a previous run left
+    // open (a handle, a boot loader entered) only when pointed at another file.
+    void startNewRun();
+
 private:
     QTemporaryDir tempDir;
+    QString currentDevicePath;
+    int runs = 1;
     QString previousDir;
     QByteArray previousDevice;
     QByteArray previousTrace;

@@ -1,0 +1,39 @@
+// The main window on screen, driven the way an operator drives it: presses
+// its buttons, answers whatever box comes up (No unless told otherwise) and
+// reads the log back with LogReader.
+#pragma once
+
+#include "mainwindow.h"
+#include "messageboxanswerer.h"
+
+#include <QStringList>
+
+class QPushButton;
+class QTextEdit;
+class Updater;
+
+class ConsoleDriver
+{
+public:
+    ConsoleDriver(); // shows the window and waits until it is exposed
+
+    QPushButton *checkButton() const;
+    QPushButton *updateButton() const;
+    QPushButton *restoreButton() const;
+    QTextEdit *logView() const;
+    Updater *updater() const;
+
+    // Presses an enabled button. True once the flow it started has finished
+    // and left no dialog on screen; false where the button could not be
+    // pressed.
+    bool press(QPushButton *button);
+
+    QStringList lines() const; // the log, as LogReader reads it
+    // Which of Update and Restore the operator may press now: "", "update",
+    // "restore", or "update+restore".
+    QString offered() const;
+
+    MainWindow window;
+    const bool exposed;
+    MessageBoxAnswerer box; // declared last: stops looking before the window goes
+};

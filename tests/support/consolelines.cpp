@@ -1,0 +1,28 @@
+#include "consolelines.h"
+
+QStringList ConsoleLines::heading(const QString &flow)
+{
+    if (flow == QLatin1String("update"))
+        return { QString(), "Updating Firmware", QString() };
+    if (flow == QLatin1String("restore"))
+        return { QString(), "Restoring Device", QString() };
+    return { QString(), "Checking Firmware Versions...", QString() };
+}
+
+const QStringList ConsoleLines::noDeviceProbe { "Failed to open QD740N.",
+    "Looking for QD740N boot device...", "Failed to open QD740N boot device.",
+    "Looking to bootstrap QD740N." };
+const QStringList ConsoleLines::notDetected { "Failed to detect device.",
+    "Cycle the power on the QD740N, restart the firmware updater,  and try again.",
+    "If you continue to receive this message, contact Marquell." };
+
+const QStringList ConsoleLines::updateStages { "Updating boot Fx3, estimated 10 seconds.",
+    "Updating run Fx3, estimated 10 seconds.", "Updating FPGA, estimated 6 minutes." };
+const QStringList ConsoleLines::restoreStages { "Updating boot Fx3, estimated 10 seconds.",
+    "Updating run Fx3 device, estimated 10 seconds.", "Updating FPGA, estimated 6 minutes." };
+
+const QStringList ConsoleLines::success { "<green>Firmware updated successfully.",
+    "You may now close the software." };
+const QStringList ConsoleLines::failure { "<red>Firmware updated unsuccessfully.",
+    "Check device connections and re-run the software.", "If problem persists, contact Marquell.",
+    "You may now close the software." };

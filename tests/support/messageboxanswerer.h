@@ -1,0 +1,33 @@
+// Answers every message box that comes up while it lives, as an operator
+// would: a timer keeps looking for a shown box and presses the chosen button,
+// or the box's first one where it has no such button, so that no box can hang
+// a test. Remembers what the last box answered showed.
+#pragma once
+
+#include <QMessageBox>
+#include <QTimer>
+
+class MessageBoxAnswerer
+{
+public:
+    explicit MessageBoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::No);
+
+    void setAnswer(QMessageBox::StandardButton button) { answer = button; }
+
+    int answered() const { return count; }
+    QString title() const { return lastTitle; }
+    QString text() const { return lastText; }
+    QMessageBox::Icon icon() const { return lastIcon; }
+    QMessageBox::StandardButtons buttons() const { return lastButtons; }
+
+private:
+    void look();
+
+    QMessageBox::StandardButton answer;
+    QTimer timer;
+    int count = 0;
+    QString lastTitle;
+    QString lastText;
+    QMessageBox::Icon lastIcon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons lastButtons;
+};
