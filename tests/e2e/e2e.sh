@@ -63,28 +63,19 @@ expect_device_unchanged()
 # the run sector and leaves the boot sector and the FPGA alone.
 road_update()
 {
-    write_device "    \"attached\": true,
-    \"serial\": 740101,
-    \"boot\": 4,
-    \"run\": 4,
-    \"fpga\": 6,
-    \"timeScale\": $TIME_SCALE"
+    device 740101 4 4 6
     # Every button of this road is clicked with the mouse, at the place the
     # accessibility tree gives.
     start_app start
     local before
-    before=$(trace_lines)
-    click 'Check Versions'
-    wait_flow check "$before"
+    flow check 'Check Versions' click
     shot checked
     expect_trace_match '^qdGetDeviceInfo\([0-9]+\) -> 0$' "the serial read from the running device"
     expect_line 'Found Serial 740101, with firmware 4.4.6'
     expect_line 'Firmware requires update.'
     expect_console 'check=off update=on restore=off log=on'
 
-    before=$(trace_lines)
-    click Update
-    wait_flow update "$before"
+    flow update Update click
     shot updated
     expect_line "$SUCCESS" "$GREEN"
     expect_line 'You may now close the software.'
@@ -110,12 +101,7 @@ road_update()
 # A newer device whose downgrade the operator confirms.
 road_downgrade_yes()
 {
-    write_device "    \"attached\": true,
-    \"serial\": 740102,
-    \"boot\": 4,
-    \"run\": 6,
-    \"fpga\": 6,
-    \"timeScale\": $TIME_SCALE"
+    device 740102 4 6 6
     start_app start
     press 'Check Versions'
     answer_box Yes warning
@@ -123,10 +109,7 @@ road_downgrade_yes()
     expect_no_trace "$ANY_WRITE" "something was written before Update was pressed"
     expect_line 'Firmware can now be updated.'
 
-    local before
-    before=$(trace_lines)
-    press Update
-    wait_flow update "$before"
+    flow update Update
     shot updated
     expect_line "$SUCCESS" "$GREEN"
     close_app
@@ -142,12 +125,7 @@ road_downgrade_yes()
 # written, and Update stays disabled.
 road_downgrade_no()
 {
-    write_device "    \"attached\": true,
-    \"serial\": 740103,
-    \"boot\": 4,
-    \"run\": 6,
-    \"fpga\": 6,
-    \"timeScale\": $TIME_SCALE"
+    device 740103 4 6 6
     cp "$WORK/device.json" "$WORK/device.before"
     start_app start
     press 'Check Versions'
@@ -173,22 +151,12 @@ road_downgrade_no()
 # it with its own serial number.
 road_unplug_restore()
 {
-    write_device "    \"attached\": true,
-    \"serial\": 740104,
-    \"boot\": 4,
-    \"run\": 4,
-    \"fpga\": 5,
-    \"timeScale\": $TIME_SCALE,
-    \"unplugDuring\": \"qdBootWriteFPGAProgram\""
+    device 740104 4 4 5 unplugDuring '"qdBootWriteFPGAProgram"'
     start_app start
     local before
-    before=$(trace_lines)
-    press 'Check Versions'
-    wait_flow check "$before"
+    flow check 'Check Versions'
     shot checked
-    before=$(trace_lines)
-    press Update
-    wait_flow update "$before"
+    flow update Update
     shot unplugged
     expect_line 'Failed Writing'
     expect_line "$FAILURE" "$RED"
@@ -205,9 +173,7 @@ road_unplug_restore()
     set_field attached true
 
     start_app replugged
-    before=$(trace_lines)
-    press 'Check Versions'
-    wait_flow recheck "$before"
+    flow recheck 'Check Versions'
     shot rechecked
     expect_trace_match '^qdBootGetDeviceSerial\([0-9]+\) -> 0$' "the serial read through the boot loader"
     expect_line 'Found serial 740104'
@@ -236,17 +202,10 @@ road_unplug_restore()
 # from the boot image; Restore then rewrites everything, serial kept.
 road_bootstrap_restore()
 {
-    write_device "    \"attached\": true,
-    \"serial\": 740105,
-    \"boot\": null,
-    \"run\": 4,
-    \"fpga\": 6,
-    \"timeScale\": $TIME_SCALE"
+    device 740105 null 4 6
     start_app start
     local before
-    before=$(trace_lines)
-    press 'Check Versions'
-    wait_flow check "$before"
+    flow check 'Check Versions'
     shot checked
     expect_trace_line 'qdOpenBootstrapDevice("./firmware/qd740n_boot_4.img") -> 0'
     expect_trace_match '^qdBootGetSerialFromFlash\([0-9]+\) -> 0$' "the serial read from flash"
@@ -273,18 +232,11 @@ road_bootstrap_restore()
 # afterwards.
 road_no_device()
 {
-    write_device "    \"attached\": false,
-    \"serial\": 740106,
-    \"boot\": 4,
-    \"run\": 4,
-    \"fpga\": 6,
-    \"timeScale\": $TIME_SCALE"
+    device 740106 4 4 6 attached false
     cp "$WORK/device.json" "$WORK/device.before"
     start_app start
     local before
-    before=$(trace_lines)
-    press 'Check Versions'
-    wait_flow check "$before"
+    flow check 'Check Versions'
     shot checked
     expect_trace_match '^qdOpenBootstrapDevice\(.*\) -> (-|[1-9])' "the failed bootstrap, last way of finding the device"
     expect_line 'Failed to detect device.'
@@ -306,18 +258,11 @@ road_no_device()
 road_empty_firmware()
 {
     rm -f "$WORK/app/firmware/"* || fail "cannot empty firmware/"
-    write_device "    \"attached\": true,
-    \"serial\": 740107,
-    \"boot\": 4,
-    \"run\": 4,
-    \"fpga\": 6,
-    \"timeScale\": $TIME_SCALE"
+    device 740107 4 4 6
     cp "$WORK/device.json" "$WORK/device.before"
     start_app update-start
     local before
-    before=$(trace_lines)
-    press 'Check Versions'
-    wait_flow check "$before"
+    flow check 'Check Versions'
     before=$(trace_lines)
     press Update
     # No library call to wait for: the verdict ends the flow.
@@ -329,17 +274,10 @@ road_empty_firmware()
     expect_no_trace . "the update called the device library without its images" "$before"
     expect_device_unchanged
 
-    write_device "    \"attached\": true,
-    \"serial\": 740107,
-    \"boot\": 4,
-    \"run\": null,
-    \"fpga\": 6,
-    \"timeScale\": $TIME_SCALE"
+    device 740107 4 null 6
     cp "$WORK/device.json" "$WORK/device.before"
     start_app restore-start
-    before=$(trace_lines)
-    press 'Check Versions'
-    wait_flow check "$before"
+    flow check 'Check Versions'
     before=$(trace_lines)
     press Restore
     wait_line "$FAILURE" "$RED"
@@ -356,23 +294,15 @@ road_empty_firmware()
 # opened and stops, so the other unit keeps its own.
 road_swapped_unit()
 {
-    write_device "    \"attached\": true,
-    \"serial\": 740108,
-    \"boot\": 4,
-    \"run\": null,
-    \"fpga\": 6,
-    \"timeScale\": $TIME_SCALE"
+    device 740108 4 null 6
     start_app start
     local before
-    before=$(trace_lines)
-    press 'Check Versions'
-    wait_flow check "$before"
+    flow check 'Check Versions'
     shot checked
     log "swap in another unit"
     set_field serial 740999
     before=$(trace_lines)
-    press Restore
-    wait_flow restore "$before"
+    flow restore Restore
     shot refused
     expect_line 'Found serial 740999, expected 740108.'
     expect_line "$FAILURE" "$RED"
@@ -388,12 +318,7 @@ road_swapped_unit()
 # killed outright, a new copy takes over the lock it left and opens normally.
 road_second_copy()
 {
-    write_device "    \"attached\": true,
-    \"serial\": 740109,
-    \"boot\": 4,
-    \"run\": 4,
-    \"fpga\": 6,
-    \"timeScale\": $TIME_SCALE"
+    device 740109 4 4 6
     start_app first
     launch second "$WORK/trace-second.txt"
     wait_until "$START_TIMEOUT" "the second copy's process id" file_written "$WORK/runsecond.pid"
@@ -417,10 +342,7 @@ road_second_copy()
 
     kill_app KILL
     start_app after-kill
-    local before
-    before=$(trace_lines)
-    press 'Check Versions'
-    wait_flow check "$before"
+    flow check 'Check Versions'
     shot after-kill-checked
     close_app
     expect_trace_match '^qdGetDeviceInfo\([0-9]+\) -> 0$' "the check of the copy started after the kill"
@@ -430,22 +352,12 @@ road_second_copy()
 # Restore, restored, and found running at the next start.
 road_held_restore()
 {
-    write_device "    \"attached\": true,
-    \"serial\": 740110,
-    \"boot\": 4,
-    \"run\": 5,
-    \"fpga\": 6,
-    \"bootLoader\": true,
-    \"timeScale\": $TIME_SCALE"
+    device 740110 4 5 6 bootLoader true
     start_app start
     local before
-    before=$(trace_lines)
-    press 'Check Versions'
-    wait_flow check "$before"
+    flow check 'Check Versions'
     shot checked
-    before=$(trace_lines)
-    press Restore
-    wait_flow restore "$before"
+    flow restore Restore
     shot restored
     expect_line "$SUCCESS" "$GREEN"
     close_app
@@ -456,8 +368,7 @@ road_held_restore()
 
     start_app next-start
     before=$(trace_lines)
-    press 'Check Versions'
-    wait_flow recheck "$before"
+    flow recheck 'Check Versions'
     shot rechecked
     expect_line 'Firmware does not require update.'
     close_app
@@ -467,25 +378,14 @@ road_held_restore()
 
 # A running device whose FPGA is one version behind: Update clears it and
 # writes it for a few seconds, long enough to be interrupted.
-write_fpga_device()
-{
-    write_device "    \"attached\": true,
-    \"serial\": $1,
-    \"boot\": 4,
-    \"run\": 5,
-    \"fpga\": 5,
-    \"timeScale\": 0.01"
-}
+fpga_device() { device "$1" 4 5 5 timeScale 0.01; }
 
 fpga_write_started() { grep -qE '^qdBootClearFPGAProgram\([0-9]+\) -> 0$' "$WORK/trace.txt"; }
 
 # Checks, presses Update and waits until the FPGA write is under way.
 update_until_fpga_write()
 {
-    local before
-    before=$(trace_lines)
-    press 'Check Versions'
-    wait_flow check "$before"
+    flow check 'Check Versions'
     press Update
     wait_until "$FLOW_TIMEOUT" "the FPGA write to begin" fpga_write_started
 }
@@ -496,7 +396,7 @@ update_until_fpga_write()
 # window is gone by then, so its log is read as it was written.
 road_signals_during_write()
 {
-    write_fpga_device 740111
+    fpga_device 740111
     start_app start
     watch_log
     update_until_fpga_write
@@ -533,9 +433,7 @@ road_signals_during_write()
 # window would.
 road_idle_sigterm()
 {
-    write_device "    \"attached\": true,
-    \"serial\": 740112,
-    \"timeScale\": $TIME_SCALE"
+    device 740112 4 4 6
     start_app start
     kill_app TERM
     [ "$APP_STATUS" = 0 ] || fail "the program ended with status $APP_STATUS after SIGTERM"
@@ -546,7 +444,7 @@ road_idle_sigterm()
 # why, shown once however often the window is closed; the write goes on.
 road_close_during_write()
 {
-    write_fpga_device 740113
+    fpga_device 740113
     start_app start
     update_until_fpga_write
     "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close"
@@ -581,12 +479,7 @@ on_screen()
 # buttons wholly on it, and an update goes through, clicked with the mouse.
 road_small_screen()
 {
-    write_device "    \"attached\": true,
-    \"serial\": 740114,
-    \"boot\": 4,
-    \"run\": 4,
-    \"fpga\": 6,
-    \"timeScale\": $TIME_SCALE"
+    device 740114 4 4 6
     start_app start
     log "the window is $WINDOW_EXTENTS (x y width height) on the $SCREEN screen"
     on_screen "the window" "$WINDOW_EXTENTS"
@@ -595,14 +488,9 @@ road_small_screen()
         ask extents "$button"
         on_screen "the button $button" "$REPLY"
     done
-    local before
-    before=$(trace_lines)
-    click 'Check Versions'
-    wait_flow check "$before"
+    flow check 'Check Versions' click
     expect_line 'Firmware requires update.'
-    before=$(trace_lines)
-    click Update
-    wait_flow update "$before"
+    flow update Update click
     shot updated
     expect_line "$SUCCESS" "$GREEN"
     close_app

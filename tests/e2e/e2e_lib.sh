@@ -164,11 +164,25 @@ start_display()
 
 # ---- the device ----
 
-# write_device 'JSON-BODY-LINES': one field per line, like the simulator
+# device SERIAL BOOT RUN FPGA [NAME VALUE]...: writes the device file of an
+# attached device with that serial number and firmware (null: an erased
+# region) at the road's TIME_SCALE, with the further fields given (which may
+# also replace attached or timeScale). One field per line, like the simulator
 # itself writes the file, so dev_field can read both.
-write_device()
+device()
 {
-    printf '{\n%s\n}\n' "$1" >"$WORK/device.json"
+    local -A fields=([attached]=true [serial]=$1 [boot]=$2 [run]=$3 [fpga]=$4 [timeScale]=$TIME_SCALE)
+    local order=(attached serial boot run fpga timeScale) name body=""
+    shift 4
+    while [ $# -ge 2 ]; do
+        [ -n "${fields[$1]+set}" ] || order+=("$1")
+        fields[$1]=$2
+        shift 2
+    done
+    for name in "${order[@]}"; do
+        body+="${body:+,$'\n'}    \"$name\": ${fields[$name]}"
+    done
+    printf '{\n%s\n}\n' "$body" >"$WORK/device.json"
 }
 
 # dev_field NAME: the field's value as written in the file (5, null, true).
@@ -384,6 +398,16 @@ wait_flow()
     wait_until "$START_TIMEOUT" "the $stage to call the device library" trace_grew_past "$before"
     ask wait-flow --shot "$SHOT_DIR/$ROAD-$stage-busy.png"
     log "$stage done (busy dialog $REPLY)"
+}
+
+# flow STAGE BUTTON [click]: presses BUTTON (with the mouse when asked) and
+# waits for the flow it starts to call the device library and to end.
+flow()
+{
+    local before
+    before=$(trace_lines)
+    "${3:-press}" "$2"
+    wait_flow "$1" "$before"
 }
 
 # answer_box BUTTON STAGE: waits for the Warning box, takes a shot, presses
