@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QIcon>
 #include <QLockFile>
 #include <QMessageBox>
 
@@ -14,7 +13,6 @@ int main(int argc, char **argv)
     TerminationRequests::catchSignals();
     QApplication app(argc, argv);
     TerminationRequests terminationRequests;
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/qd740n-updater.svg")));
     QGuiApplication::setDesktopFileName(QStringLiteral(QD740N_APP_ID));
 
     // One copy per workstation: two copies would work on one device at once.

@@ -4,9 +4,12 @@
 #include "targetfirmware.h"
 #include "updater.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QIcon>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTimer>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent, Qt::WindowFlags())
@@ -22,6 +25,19 @@ MainWindow::MainWindow(QWidget *parent)
     // the busy dialog blocks this window).
     connect(new BlockedCloseRequests(this), &BlockedCloseRequests::closeRequested, this,
         &MainWindow::explainRefusedClose, Qt::QueuedConnection);
+}
+
+// The packaged icon, for this window and the dialogs it brings up. It is an
+// SVG, drawn by a plugin that takes a few milliseconds to load, so it is set
+// once the window has first been painted rather than holding the window back.
+void MainWindow::paintEvent(QPaintEvent *event)
+{
+    QMainWindow::paintEvent(event);
+    if (iconRequested)
+        return;
+    iconRequested = true;
+    QTimer::singleShot(0, this,
+        [] { QApplication::setWindowIcon(QIcon(QStringLiteral(":/qd740n-updater.svg"))); });
 }
 
 void MainWindow::requestClose()

@@ -22,10 +22,12 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void explainRefusedClose();
 
     Updater *updater;
     QPointer<QMessageBox> closeRefusal; // while shown, a further close shows no second one
+    bool iconRequested = false;
 };

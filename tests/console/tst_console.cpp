@@ -78,6 +78,8 @@ void TestConsole::windowOpensWithoutDevice()
 
     QCOMPARE(window.windowTitle(), QStringLiteral("QD740N Firmware Update 4.5.6"));
     QCOMPARE(window.size(), QSize(800, 400));
+    // The packaged SVG, drawn by Qt's SVG icon engine once the window is up.
+    QTRY_VERIFY(!window.windowIcon().pixmap(32, 32).isNull());
     QVERIFY(qobject_cast<Updater *>(window.centralWidget()));
     QCOMPARE(window.centralWidget()->parentWidget(), &window);
     // Nothing but the banner's version query touches the device at start.
