@@ -29,11 +29,12 @@ MainWindow::MainWindow(QWidget *parent)
 
 // The packaged icon, for this window and the dialogs it brings up. It is an
 // SVG, drawn by a plugin that takes a few milliseconds to load, so it is set
-// once the window has first been painted rather than holding the window back.
+// once the window has first been painted rather than holding the window back,
+// and only where the application has none yet.
 void MainWindow::paintEvent(QPaintEvent *event)
 {
     QMainWindow::paintEvent(event);
-    if (iconRequested)
+    if (iconRequested || !QApplication::windowIcon().isNull())
         return;
     iconRequested = true;
     QTimer::singleShot(0, this,
