@@ -150,7 +150,7 @@ StartupResults startup(const StartupPrograms &programs, const QString &devicePat
     StartupRuns widgetsRuns;
     StartupRuns bareRuns;
     StartupRuns warmUp;
-    for (int round = 0; round < 16; ++round) {
+    for (int round = 0; round < 32; ++round) {
         startOnce(programs.updater, devicePath, round == 0 ? warmUp : updaterRuns);
         startOnce(programs.widgets, devicePath, round == 0 ? warmUp : widgetsRuns);
         startOnce(programs.bare, devicePath, round == 0 ? warmUp : bareRuns);
