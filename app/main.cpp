@@ -21,8 +21,9 @@ int main(int argc, char **argv)
     QLockFile lock(QDir(QDir::tempPath()).filePath(QStringLiteral("qd740n-updater.lock")));
     lock.setStaleLockTime(0);
     if (!lock.tryLock()) {
-        QObject::connect(
-            &terminationRequests, &TerminationRequests::closeRequested, &app, &QApplication::quit);
+        // A signal closes the box, and this copy ends as if it were answered.
+        QObject::connect(&terminationRequests, &TerminationRequests::closeRequested, &app,
+            &QApplication::closeAllWindows);
         QMessageBox::warning(nullptr, QStringLiteral("Warning"),
             QStringLiteral("Another QD740N firmware updater is already running.\n"
                            "Close it before starting a new one."));

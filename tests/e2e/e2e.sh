@@ -313,31 +313,45 @@ road_swapped_unit()
     expect_no_trace "$ANY_WRITE" "the swapped-in unit was cleared or written" "$before"
 }
 
+# refused_copy NAME OK|SIGTERM: starts another copy beside the running one.
+# It shows its warning, makes no library call, and ends with status 1 once
+# the box is answered, or on SIGTERM while the box is up.
+refused_copy()
+{
+    local name=$1 how=$2 pid
+    launch "$name" "$WORK/trace-$name.txt"
+    wait_until "$START_TIMEOUT" "the $name copy's process id" file_written "$WORK/run$name.pid"
+    pid=$(cat "$WORK/run$name.pid")
+    expect_box_of "$pid" $'Another QD740N firmware updater is already running.\nClose it before starting a new one.'
+    shot "$name-warning"
+    if [ "$how" = OK ]; then
+        log "answer the $name copy's Warning box with OK"
+        ask_of "$pid" answer OK
+    else
+        log "send SIGTERM to the $name copy while its box is up"
+        kill -TERM "$pid" || fail "could not send SIGTERM to the $name copy"
+    fi
+    local deadline=$((SECONDS + EXIT_TIMEOUT))
+    until [ -e "$WORK/run$name.exit" ]; do
+        [ "$SECONDS" -lt "$deadline" ] || fail "the $name copy did not end after $how"
+        sleep 0.1
+    done
+    [ "$(cat "$WORK/run$name.exit")" = 1 ] \
+        || fail "the $name copy ended with status $(cat "$WORK/run$name.exit"), expected 1"
+    [ ! -s "$WORK/trace-$name.txt" ] \
+        || fail "the $name copy called the device library: $(cat "$WORK/trace-$name.txt")"
+}
+
 # A second copy started beside the first shows its warning, makes no call of
-# the device library and ends with status 1; once the first copy has been
-# killed outright, a new copy takes over the lock it left and opens normally.
+# the device library and ends with status 1, whether its box is answered or
+# it is sent SIGTERM; once the first copy has been killed outright, a new
+# copy takes over the lock it left and opens normally.
 road_second_copy()
 {
     device 740109 4 4 6
     start_app first
-    launch second "$WORK/trace-second.txt"
-    wait_until "$START_TIMEOUT" "the second copy's process id" file_written "$WORK/runsecond.pid"
-    local second
-    second=$(cat "$WORK/runsecond.pid")
-    expect_box_of "$second" $'Another QD740N firmware updater is already running.\nClose it before starting a new one.'
-    shot second-warning
-    [ ! -s "$WORK/trace-second.txt" ] \
-        || fail "the second copy called the device library: $(cat "$WORK/trace-second.txt")"
-    log "answer the second copy's Warning box with OK"
-    ask_of "$second" answer OK
-    local deadline=$((SECONDS + EXIT_TIMEOUT))
-    until [ -e "$WORK/runsecond.exit" ]; do
-        [ "$SECONDS" -lt "$deadline" ] || fail "the second copy did not end after its box was answered"
-        sleep 0.1
-    done
-    [ "$(cat "$WORK/runsecond.exit")" = 1 ] \
-        || fail "the second copy ended with status $(cat "$WORK/runsecond.exit"), expected 1"
-    [ ! -s "$WORK/trace-second.txt" ] || fail "the second copy called the device library"
+    refused_copy second OK
+    refused_copy third SIGTERM
     ask window # the first copy's is still there
 
     kill_app KILL
