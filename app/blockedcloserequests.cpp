@@ -53,8 +53,7 @@ bool BlockedCloseRequests::nativeEventFilter(const QByteArray &eventType, void *
         return false;
     const auto *client = static_cast<const xcb_client_message_event_t *>(message);
     if (client->format == 32 && client->type == protocolsAtom
-        && client->data.data32[0] == deleteWindowAtom && window->internalWinId()
-        && client->window == window->internalWinId())
+        && client->data.data32[0] == deleteWindowAtom && client->window == window->internalWinId())
         emit closeRequested();
     return false;
 }

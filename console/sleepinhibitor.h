@@ -12,8 +12,6 @@ class SleepInhibitor
 public:
     explicit SleepInhibitor(const QString &why);
 
-    bool isHeld() const { return lock.isValid(); }
-
 private:
     // logind keeps the lock while this descriptor is open; its destruction
     // closes it.

@@ -1,8 +1,9 @@
 // One simulated QD740N behind the qd_api functions. Its lasting state (what
 // a real device keeps in flash, and whether it is plugged in) comes from the
 // JSON device file named by QD740N_SIM_DEVICE (through a DeviceFileStore), or
-// from a built-in default device when that is unset; its passing state (open handles, a boot loader
-// entered by an open or by bootstrapping) lives only in this process.
+// from a built-in default device when that is unset; its passing state (open
+// handles, a boot loader entered by an open or by bootstrapping) lives only
+// in this process.
 #pragma once
 
 #include "devicefilestore.h"

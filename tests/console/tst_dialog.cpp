@@ -10,10 +10,10 @@
 #include "updater.h"
 
 #include <QAbstractEventDispatcher>
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusMetaType>
-#include <QDBusReply>
+#include <QDBusMessage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
@@ -153,9 +153,7 @@ const QString heldLine
 // instant and offers Restore.
 QJsonObject restorableDevice()
 {
-    QJsonObject device = SimDeviceFile::defaultDevice();
-    device.insert("run", QJsonValue::Null);
-    return device;
+    return SimDeviceFile::device(4, -1, 6);
 }
 
 // The inhibitor locks logind holds, each as "what|who|why|mode".
