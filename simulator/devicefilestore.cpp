@@ -148,6 +148,8 @@ void DeviceFileStore::save(const LastingState &state, bool unplugConsumed)
     QFile current(loadedPath);
     if (current.open(QIODevice::ReadOnly)) {
         const QJsonDocument document = QJsonDocument::fromJson(current.readAll());
+        // Windows replaces no file that is still open, not even by its reader.
+        current.close();
         if (!document.isObject()) {
             warn(loadedPath, QStringLiteral("no longer a device file, not overwritten"));
             return;

@@ -1,0 +1,54 @@
+# The Windows installer, built by CPack with NSIS: one folder under Program
+# Files holding the program, the device library, firmware/, and the Qt and
+# compiler runtime DLLs the program loads; a Start-menu shortcut that starts
+# the program in that folder (it reads ./firmware/ from its working folder);
+# an uninstaller. Included from CMakeLists.txt beside it.
+
+# Qt's DLLs beside the program, and the plugins it needs in the folders Qt
+# looks for them in beside the program: the windows platform and the native
+# style. Qt's D-Bus is not used on Windows.
+install(FILES $<TARGET_FILE:Qt6::Core> $<TARGET_FILE:Qt6::Gui> $<TARGET_FILE:Qt6::Widgets>
+    DESTINATION ${QD740N_INSTALL_PRIVATE_DIR})
+install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin>
+    DESTINATION ${QD740N_INSTALL_PRIVATE_DIR}/platforms)
+install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin>
+    DESTINATION ${QD740N_INSTALL_PRIVATE_DIR}/styles)
+
+# The compiler's runtime DLLs, which Qt, the program and the device library
+# load, and zlib's, which the simulated device loads (../cmake/windows.cmake).
+install(FILES ${QD740N_RUNTIME_DLLS} DESTINATION ${QD740N_INSTALL_PRIVATE_DIR})
+if(MSVC)
+    set(CMAKE_INSTALL_SYSTEM_RUNTIME_DESTINATION ${QD740N_INSTALL_PRIVATE_DIR})
+    include(InstallRequiredSystemLibraries)
+endif()
+
+set(CPACK_GENERATOR NSIS)
+set(CPACK_PACKAGE_NAME qd740n-updater)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "QD740N updater developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware updater for the QD740N")
+set(CPACK_PACKAGE_FILE_NAME qd740n-updater-${PROJECT_VERSION}-win64)
+set(CPACK_PACKAGE_INSTALL_DIRECTORY "QD740N Firmware Updater")
+# One entry under Programs and Features, whichever version is installed; a
+# new version removes the one before it.
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "QD740N Firmware Updater")
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+set(CPACK_NSIS_DISPLAY_NAME "QD740N Firmware Updater ${PROJECT_VERSION}")
+set(CPACK_NSIS_PACKAGE_NAME "QD740N Firmware Updater ${PROJECT_VERSION}")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/windows-licenses.txt)
+# A 64-bit installer for a 64-bit program: the default 32-bit one would
+# install into the 32-bit Program Files and see the 32-bit registry.
+set(CPACK_NSIS_DEFINES "  Target amd64-unicode")
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+set(CPACK_NSIS_INSTALLED_ICON_NAME qd740n-updater.exe)
+# Written into the installer's script as they stand, backslashes and all.
+set(CPACK_VERBATIM_VARIABLES ON)
+# The shortcut's working folder is the output folder at the time it is made.
+string(CONCAT CPACK_NSIS_CREATE_ICONS_EXTRA
+    "  SetOutPath \"$INSTDIR\"\n"
+    "  CreateShortCut \"$SMPROGRAMS\\$STARTMENU_FOLDER\\QD740N Firmware Update.lnk\" "
+    "\"$INSTDIR\\qd740n-updater.exe\"")
+set(CPACK_NSIS_DELETE_ICONS_EXTRA
+    "  Delete \"$SMPROGRAMS\\$MUI_TEMP\\QD740N Firmware Update.lnk\"")
+
+include(CPack)
