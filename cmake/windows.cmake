@@ -51,4 +51,7 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_HOST_UNIX)
     set(QD740N_TEST_ENVIRONMENT "WINEPATH=${_escaped}" "WINEDEBUG=-all")
     set(QD740N_TOOL_LAUNCHER ${CMAKE_COMMAND} -E env "WINEPATH=${_expression}" WINEDEBUG=-all
         ${CMAKE_CROSSCOMPILING_EMULATOR})
+    # For the program started by hand from the build tree.
+    list(JOIN _folders ";" _plain)
+    file(WRITE ${PROJECT_BINARY_DIR}/winepath.txt "${_plain}\n")
 endif()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the updater and its tests need, through sudo
-# when not run as root. Does nothing when they are all there.
+# when not run as root. Does nothing when they are all there. With the
+# argument "windows", also those of the Windows check (scripts/windows.sh).
 set -euo pipefail
 
 packages=(
@@ -16,6 +17,15 @@ packages=(
     # building and checking the .deb and its desktop integration
     dpkg-dev lintian appstream desktop-file-utils
 )
+if [ "${1:-}" = "windows" ]; then
+    packages+=(
+        # the cross compiler and zlib for it, and the host's moc, rcc and uic
+        # (qt6-base-dev-tools, above) for the Qt built for it
+        g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
+        # the tests and the program run under Wine; the installer is NSIS's
+        wine64 nsis binutils
+    )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test; then builds the tests
 # again with AddressSanitizer and UndefinedBehaviorSanitizer in a folder of
-# their own and runs the in-process ones there.
+# their own and runs the in-process ones there; then, where the Qt for MinGW
+# archive is at hand, runs the Windows check (scripts/windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,3 +16,11 @@ ctest --test-dir build --output-on-failure
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQD740N_SANITIZE=ON >/dev/null
 cmake --build build-sanitize
 ctest --test-dir build-sanitize --output-on-failure --label-exclude 'e2e|package'
+
+# The Windows check, where the Qt for MinGW archive is at hand.
+if archive=$(scripts/windows.sh --archive 2>/dev/null); then
+    echo "Windows check with $archive"
+    scripts/windows.sh
+else
+    echo "SKIPPED the Windows check: $(scripts/windows.sh --archive 2>&1)"
+fi
