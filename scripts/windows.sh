@@ -68,9 +68,12 @@ mkdir -p "$build"
 "$wine" wineboot -i >/dev/null 2>&1
 /usr/lib/wine/wineserver64 -w
 # Variables whose names start with QT_ do not reach a program under Wine
-# from its environment; from the prefix's they do. Qt Test writes to the
-# debugger channel without them, and the offscreen platform finds no fonts.
+# from its environment; from the prefix's they do. The tests run on the
+# offscreen platform (the program below is started on the windows platform
+# by name), which needs a font folder; Qt Test writes to the debugger channel
+# unless told to write to standard error.
 reg_env() { "$wine" reg add 'HKCU\Environment' /v "$1" /d "$2" /f >/dev/null; }
+reg_env QT_QPA_PLATFORM offscreen
 reg_env QT_FORCE_STDERR_LOGGING 1
 reg_env QT_QPA_FONTDIR 'Z:\usr\share\fonts\truetype\dejavu'
 /usr/lib/wine/wineserver64 -w

@@ -126,11 +126,17 @@ void SimDevice::spend(double seconds, double *progress, double from, double to) 
 
 // ---- the trace ----
 
-QString SimDevice::quoted(const char *text)
+// A path as the library reads it, in the system's 8-bit encoding.
+QString SimDevice::quoted(const char *path)
 {
-    if (!text)
+    if (!path)
         return QStringLiteral("null");
-    QString s = QString::fromLocal8Bit(text);
+    return quoted(QFile::decodeName(path));
+}
+
+QString SimDevice::quoted(const QString &text)
+{
+    QString s = text;
     s.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     s.replace(QLatin1Char('"'), QLatin1String("\\\""));
     return QLatin1Char('"') + s + QLatin1Char('"');
@@ -164,7 +170,10 @@ const char *SimDevice::apiVersion()
     QMutexLocker locker(&versionMutex);
     const char *result = text ? versionTexts.insert(*text).first->c_str() : nullptr;
     locker.unlock();
-    trace(QStringLiteral("qdGetAPIVersion() -> ") + quoted(result));
+    // The text is UTF-8, as the program reads it (on Windows the system's
+    // 8-bit encoding is another).
+    trace(QStringLiteral("qdGetAPIVersion() -> ")
+        + (result ? quoted(QString::fromUtf8(result)) : QStringLiteral("null")));
     return result;
 }
 

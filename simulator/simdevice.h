@@ -57,7 +57,8 @@ private:
 
     int done(const QString &call, int status);
     static void trace(const QString &line);
-    static QString quoted(const char *text);
+    static QString quoted(const char *path);
+    static QString quoted(const QString &text);
 
     QMutex mutex;
     LastingState state;
