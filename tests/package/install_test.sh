@@ -79,9 +79,6 @@ unset WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=xcb
 export XDG_RUNTIME_DIR="$tmp/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
-# The single-copy lock of these runs, apart from any other copy's.
-export TMPDIR="$tmp/locks"
-mkdir "$TMPDIR"
 # No site library yet.
 site="$tmp/site"
 export QD740N_LOCAL_PREFIX="$site"

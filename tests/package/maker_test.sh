@@ -100,9 +100,8 @@ done
 
 # The installed program on the installed library, started by its launcher
 # with no site library to prefer; the banner asks the library for its version.
-mkdir "$tmp/locks"
 cd "$tmp"
-TMPDIR="$tmp/locks" QD740N_LOCAL_PREFIX="$tmp/no-site" QD740N_SIM_TRACE="$tmp/trace.txt" \
+QD740N_LOCAL_PREFIX="$tmp/no-site" QD740N_SIM_TRACE="$tmp/trace.txt" \
     "$prefix/bin/qd740n-updater" >"$tmp/app.log" 2>&1 &
 app=$!
 pids+=("$app")
