@@ -234,8 +234,9 @@ const QString kChecksumList = QStringLiteral("SHA256SUMS");
 
 // Spoils one file of the test's firmware/ folder: "missing", "empty", cut to
 // 100 bytes ("truncated"), replaced by an image of version 3 ("version 3"),
-// its line taken out of the checksum list ("unlisted"), or a folder in its
-// place ("unreadable"). An empty name leaves the folder as it is.
+// its line taken out of the checksum list ("unlisted"), a folder in its place
+// ("unreadable") or a link to nothing ("dangling"). An empty name leaves the
+// folder as it is.
 bool spoil(const SimDeviceFile &sim, const QString &name, const QString &damage)
 {
     if (name.isEmpty())
@@ -245,6 +246,8 @@ bool spoil(const SimDeviceFile &sim, const QString &name, const QString &damage)
         return file.remove();
     if (damage == QLatin1String("unreadable"))
         return file.remove() && QDir().mkdir(file.fileName());
+    if (damage == QLatin1String("dangling"))
+        return file.remove() && QFile::link(QStringLiteral("nowhere"), file.fileName());
     if (damage == QLatin1String("empty") || damage == QLatin1String("truncated"))
         return file.resize(damage == QLatin1String("empty") ? 0 : 100);
     QByteArray bytes;
@@ -522,6 +525,8 @@ void TestWorkers::update_data()
     imageRow("3.3.3, FPGA image not in the list", { 3, 3, 3 }, kFpgaImage, "unlisted",
         { mismatch(kFpgaImage) });
     imageRow("4.4.6, checksum list unreadable", { 4, 4, 6 }, kChecksumList, "unreadable",
+        { kUnreadableList });
+    imageRow("4.4.6, checksum list a link to nothing", { 4, 4, 6 }, kChecksumList, "dangling",
         { kUnreadableList });
     imageRow("4.4.6, no checksum list", { 4, 4, 6 }, kChecksumList, "missing",
         QStringList { kNoList } + opened + QStringList { skipBoot } + runWritten
