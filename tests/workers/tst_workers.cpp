@@ -234,7 +234,7 @@ const QString kChecksumList = QStringLiteral("SHA256SUMS");
 
 // Spoils one file of the test's firmware/ folder: "missing", "empty", cut to
 // 100 bytes ("truncated"), replaced by an image of version 3 ("version 3"),
-// its line taken out of the checksum list ("unlisted"), a folder in its place
+// named otherwise in the checksum list ("unlisted"), a folder in its place
 // ("unreadable") or a link to nothing ("dangling"). An empty name leaves the
 // folder as it is.
 bool spoil(const SimDeviceFile &sim, const QString &name, const QString &damage)
@@ -260,10 +260,7 @@ bool spoil(const SimDeviceFile &sim, const QString &name, const QString &damage)
         file.setFileName(sim.firmwarePath(kChecksumList));
         if (!file.open(QIODevice::ReadOnly))
             return false;
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            if (!line.isEmpty() && !line.endsWith(" " + name.toLatin1()))
-                bytes += line + '\n';
-        }
+        bytes = file.readAll().replace(name.toLatin1(), name.toLatin1() + ".old");
         file.close();
     }
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
