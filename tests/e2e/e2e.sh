@@ -254,10 +254,12 @@ road_no_device()
 
 # Started from a folder whose firmware/ is empty, Update on a running device
 # and Restore on a device in its boot loader both stop before they open the
-# device: nothing is cleared or written.
+# device, naming the image by its full path: nothing is cleared or written.
 road_empty_firmware()
 {
     rm -f "$WORK/app/firmware/"* || fail "cannot empty firmware/"
+    local firmware
+    firmware=$(cd "$WORK/app/firmware" && pwd -P) || fail "no firmware/ in $WORK/app"
     device 740107 4 4 6
     cp "$WORK/device.json" "$WORK/device.before"
     start_app update-start
@@ -267,7 +269,7 @@ road_empty_firmware()
     press Update
     # No library call to wait for: the verdict ends the flow.
     wait_line "$FAILURE" "$RED"
-    expect_line 'Cannot read firmware image ./firmware/qd740n_run_5.img.'
+    expect_line "Cannot read firmware image $firmware/qd740n_run_5.img."
     expect_locked
     shot update-refused
     close_app
@@ -281,7 +283,7 @@ road_empty_firmware()
     before=$(trace_lines)
     press Restore
     wait_line "$FAILURE" "$RED"
-    expect_line 'Cannot read firmware image ./firmware/qd740n_boot_4.img.'
+    expect_line "Cannot read firmware image $firmware/qd740n_boot_4.img."
     expect_locked
     shot restore-refused
     close_app
