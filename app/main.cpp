@@ -1,9 +1,8 @@
 #include "mainwindow.h"
+#include "singlecopyguard.h"
 #include "terminationrequests.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QLockFile>
 #include <QMessageBox>
 
 int main(int argc, char **argv)
@@ -16,17 +15,19 @@ int main(int argc, char **argv)
     QGuiApplication::setDesktopFileName(QStringLiteral(QD740N_APP_ID));
 
     // One copy per workstation: two copies would work on one device at once.
-    // A lock left by a copy that crashed or was killed is taken over; only
-    // the owner's death makes it stale, never its age.
-    QLockFile lock(QDir(QDir::tempPath()).filePath(QStringLiteral("qd740n-updater.lock")));
-    lock.setStaleLockTime(0);
-    if (!lock.tryLock()) {
+    const SingleCopyGuard guard(QStringLiteral(QD740N_APP_ID));
+    if (guard.outcome() != SingleCopyGuard::Held) {
         // A signal closes the box, and this copy ends as if it were answered.
         QObject::connect(&terminationRequests, &TerminationRequests::closeRequested, &app,
             &QApplication::closeAllWindows);
-        QMessageBox::warning(nullptr, QStringLiteral("Warning"),
-            QStringLiteral("Another QD740N firmware updater is already running.\n"
-                           "Close it before starting a new one."));
+        // Only a copy that is really there is named as the reason.
+        const QString text = guard.outcome() == SingleCopyGuard::HeldByAnotherCopy
+            ? QStringLiteral("Another QD740N firmware updater is already running.\n"
+                             "Close it before starting a new one.")
+            : QStringLiteral("Cannot check whether another QD740N firmware updater is running: "
+                             "%1.\nThe updater does not start without that check.")
+                  .arg(guard.failure());
+        QMessageBox::warning(nullptr, QStringLiteral("Warning"), text);
         return 1;
     }
 

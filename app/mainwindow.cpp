@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QIcon>
-#include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
 
@@ -23,8 +22,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     // Delivered after the close request has been handled (or dropped, while
     // the busy dialog blocks this window).
-    connect(new BlockedCloseRequests(this), &BlockedCloseRequests::closeRequested, this,
-        &MainWindow::explainRefusedClose, Qt::QueuedConnection);
+    connect(new BlockedCloseRequests(this), &BlockedCloseRequests::closeRequested, updater,
+        &Updater::explainRefusedClose, Qt::QueuedConnection);
 }
 
 // The packaged icon, for this window and the dialogs it brings up. It is an
@@ -46,28 +45,14 @@ void MainWindow::requestClose()
     updater->requestClose();
 }
 
-// Closing while a worker writes to the device would end the process in the
-// middle of a flash write.
+// Closing while a flow runs would end the process in the middle of a flash
+// write, or leave its busy dialog and question behind without a window.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!updater->isWorkerRunning()) {
+    if (!updater->isFlowRunning()) {
         QMainWindow::closeEvent(event);
         return;
     }
     event->ignore();
-    explainRefusedClose();
-}
-
-// The refusal is explained in a box that does not wait for its answer: the
-// flow goes on underneath and writes its verdict.
-void MainWindow::explainRefusedClose()
-{
-    if (!updater->isWorkerRunning() || closeRefusal)
-        return;
-    closeRefusal = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"),
-        QStringLiteral("The QD740N is being worked on. Closing the firmware updater now could "
-                       "leave it unusable.\nWait until the current step has finished."),
-        QMessageBox::Ok, this);
-    closeRefusal->setAttribute(Qt::WA_DeleteOnClose);
-    closeRefusal->open();
+    updater->explainRefusedClose();
 }

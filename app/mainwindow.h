@@ -3,9 +3,7 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QPointer>
 
-class QMessageBox;
 class Updater;
 
 class MainWindow : public QMainWindow
@@ -17,7 +15,7 @@ public:
 
 public slots:
     // A request to end the program that did not come through the window
-    // (a signal): held while a worker runs, honoured once its flow is done.
+    // (a signal): held while a flow runs, honoured once it has returned.
     void requestClose();
 
 protected:
@@ -25,9 +23,6 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    void explainRefusedClose();
-
     Updater *updater;
-    QPointer<QMessageBox> closeRefusal; // while shown, a further close shows no second one
     bool iconRequested = false;
 };

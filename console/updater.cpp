@@ -5,7 +5,6 @@
 #include "mqprogressdialog.h"
 #include "qd_api.h"
 #include "restorethread.h"
-#include "sleepinhibitor.h"
 #include "targetfirmware.h"
 #include "updateversionthread.h"
 
@@ -129,15 +128,34 @@ void Updater::replaceLastLine(const QString &s)
     addLine(s);
 }
 
+// A flow runs from its first line until it returns, its questions included.
+// Meanwhile the window stays open, no other flow starts, and the workstation
+// is asked not to sleep, shut down or log out, which would cut the device's
+// work short; the busy dialog's first line says why.
+void Updater::beginFlow(const QString &dialogText)
+{
+    flowRunning = true;
+    sessionGuard.emplace(dialogText.section(QLatin1Char('\n'), 0, 0), window());
+}
+
+// Called as a flow returns, after its last line and once its busy dialog is
+// gone: a close held meanwhile is honoured now, so the main window is the last
+// one to close.
+void Updater::endFlow()
+{
+    sessionGuard.reset();
+    flowRunning = false;
+    if (closeRefusal)
+        closeRefusal->close();
+    if (closeRequested)
+        window()->close();
+}
+
 // Starts the worker and waits for it without spinning: the local event loop
 // sleeps until an event arrives, so the worker's lines and the repaints are
 // handled as they come and the wait ends as soon as the worker has finished.
-// Meanwhile the workstation is kept from sleeping or shutting down, which
-// would cut the device's power; the busy dialog's first line says why.
-void Updater::runWorkerBlocking(QThread &worker, const QString &dialogText)
+void Updater::runWorkerBlocking(QThread &worker)
 {
-    workerRunning = true;
-    const SleepInhibitor inhibitor(dialogText.section(QLatin1Char('\n'), 0, 0));
     QEventLoop loop;
     connect(&worker, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
     worker.start(QThread::InheritPriority);
@@ -150,12 +168,11 @@ void Updater::runWorkerBlocking(QThread &worker, const QString &dialogText)
     // Lines the worker said last may still be queued; they belong before the
     // flow's own conclusion.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    workerRunning = false;
 }
 
 void Updater::requestClose()
 {
-    if (!workerRunning) {
+    if (!flowRunning) {
         window()->close();
         return;
     }
@@ -165,30 +182,38 @@ void Updater::requestClose()
     addLine(QStringLiteral("The updater will close when the current step has finished."));
 }
 
-// Called as a flow returns, after its last line and once its busy dialog is
-// gone, so the main window is the last one to close.
-void Updater::closeIfRequested()
+// The refusal is explained in a box that does not wait for its answer: the
+// flow goes on underneath, and the box goes when the flow returns.
+void Updater::explainRefusedClose()
 {
-    if (closeRequested)
-        window()->close();
+    if (!flowRunning || closeRefusal)
+        return;
+    closeRefusal = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"),
+        QStringLiteral("The QD740N is being worked on. Closing the firmware updater now could "
+                       "leave it unusable.\nWait until the current step has finished."),
+        QMessageBox::Ok, this);
+    closeRefusal->setAttribute(Qt::WA_DeleteOnClose);
+    closeRefusal->open();
 }
 
 void Updater::checkVersions()
 {
-    if (workerRunning)
+    if (flowRunning)
         return;
-    const auto closeAfterwards = qScopeGuard([this] { closeIfRequested(); });
+    const QString dialogText
+        = QStringLiteral("Checking QD740N firmware version\nEstimated 30 seconds\nPlease Wait");
+    beginFlow(dialogText);
+    const auto endAfterwards = qScopeGuard([this] { endFlow(); });
     addLine(QString());
     addLine(QStringLiteral("Checking Firmware Versions..."));
     addLine(QString());
     checkButton->setEnabled(false);
 
-    MQProgressDialog dialog(
-        QStringLiteral("Checking QD740N firmware version\nEstimated 30 seconds\nPlease Wait"));
+    MQProgressDialog dialog(dialogText);
     dialog.show();
     CheckVersionThread worker;
     connect(&worker, &CheckVersionThread::updateText, this, &Updater::addLine);
-    runWorkerBlocking(worker, dialog.labelText());
+    runWorkerBlocking(worker);
     status = worker.status;
 
     switch (status.state) {
@@ -240,22 +265,24 @@ void Updater::checkVersions()
 
 void Updater::updateDevice()
 {
-    if (workerRunning)
+    if (flowRunning)
         return;
-    const auto closeAfterwards = qScopeGuard([this] { closeIfRequested(); });
+    const QString dialogText
+        = QStringLiteral("Updating Device\nDO NOT UNPLUG THE DEVICE\n"
+                         "This process can take several minutes\nPlease Wait...");
+    beginFlow(dialogText);
+    const auto endAfterwards = qScopeGuard([this] { endFlow(); });
     addLine(QString());
     addLine(QStringLiteral("Updating Firmware"));
     addLine(QString());
 
-    MQProgressDialog dialog(
-        QStringLiteral("Updating Device\nDO NOT UNPLUG THE DEVICE\n"
-                       "This process can take several minutes\nPlease Wait..."));
+    MQProgressDialog dialog(dialogText);
     dialog.show();
     UpdateVersionThread worker;
     worker.status = status;
     connect(&worker, &UpdateVersionThread::addLine, this, &Updater::addLine);
     connect(&worker, &UpdateVersionThread::replaceLastLine, this, &Updater::replaceLastLine);
-    runWorkerBlocking(worker, dialog.labelText());
+    runWorkerBlocking(worker);
 
     addVerdict(worker.succeeded);
     setEnabled(false);
@@ -263,20 +290,22 @@ void Updater::updateDevice()
 
 void Updater::restoreDevice()
 {
-    if (workerRunning)
+    if (flowRunning)
         return;
-    const auto closeAfterwards = qScopeGuard([this] { closeIfRequested(); });
+    const QString dialogText = QStringLiteral(
+        "Performing Device Restore\nDO NOT UNPLUG DEVICE\nEstimated 6 minutes\nPlease Wait...");
+    beginFlow(dialogText);
+    const auto endAfterwards = qScopeGuard([this] { endFlow(); });
     addLine(QString());
     addLine(QStringLiteral("Restoring Device"));
     addLine(QString());
 
-    MQProgressDialog dialog(QStringLiteral(
-        "Performing Device Restore\nDO NOT UNPLUG DEVICE\nEstimated 6 minutes\nPlease Wait..."));
+    MQProgressDialog dialog(dialogText);
     dialog.show();
     RestoreThread worker;
     worker.status = status;
     connect(&worker, &RestoreThread::addLine, this, &Updater::addLine);
-    runWorkerBlocking(worker, dialog.labelText());
+    runWorkerBlocking(worker);
 
     addVerdict(worker.succeeded);
     setEnabled(false);

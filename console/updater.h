@@ -5,10 +5,15 @@
 #pragma once
 
 #include "devicestatus.h"
+#include "sessionguard.h"
 
+#include <QPointer>
 #include <QWidget>
 
+#include <optional>
+
 class QColor;
+class QMessageBox;
 class QPushButton;
 class QTextCharFormat;
 class QTextEdit;
@@ -21,12 +26,16 @@ class Updater : public QWidget
 public:
     explicit Updater(QWidget *parent);
 
-    // True while a flow waits for its worker; the window must not close then.
-    bool isWorkerRunning() const { return workerRunning; }
+    // True from the moment a flow starts until it returns, its questions
+    // included; the window must not close then.
+    bool isFlowRunning() const { return flowRunning; }
 
     // A request to end the program from outside the window: closes the window
-    // now, or, while a worker runs, once the flow has written its verdict.
+    // now, or, while a flow runs, once it has returned.
     void requestClose();
+
+    // Says why the window stays open while a flow runs.
+    void explainRefusedClose();
 
 private slots:
     void addLine(const QString &s);
@@ -39,15 +48,18 @@ private slots:
 private:
     void addColouredLine(const QString &s, const QColor &colour);
     void appendLine(const QString &s, const QTextCharFormat &format);
-    void runWorkerBlocking(QThread &worker, const QString &dialogText);
+    void beginFlow(const QString &dialogText);
+    void endFlow();
+    void runWorkerBlocking(QThread &worker);
     void addVerdict(bool succeeded);
-    void closeIfRequested();
 
     DeviceStatus status;
     QTextEdit *logView;
     QPushButton *checkButton;
     QPushButton *updateButton;
     QPushButton *restoreButton;
-    bool workerRunning = false;
+    bool flowRunning = false;
     bool closeRequested = false;
+    std::optional<SessionGuard> sessionGuard; // while a flow runs
+    QPointer<QMessageBox> closeRefusal; // while shown, a further close shows no second one
 };

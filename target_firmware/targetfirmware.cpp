@@ -1,7 +1,11 @@
 #include "targetfirmware.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
+#include <QPair>
+#include <QRegularExpression>
 
 #include <cstdarg>
 #include <cstdio>
@@ -35,6 +39,17 @@ std::string fpgaImagePath()
     return std::string(buffer);
 }
 
+namespace {
+
+using Checksums = QList<QPair<QString, QByteArray>>; // file name, lower-case hex
+
+QString absolutePath(const std::string &path)
+{
+    return QFileInfo(QFile::decodeName(path.c_str())).absoluteFilePath();
+}
+
+// The first of the given image paths that is not a readable, non-empty file,
+// or an empty string when all of them are. The files are looked at, not opened.
 std::string firstUnreadableImage(const std::vector<std::string> &paths)
 {
     for (const std::string &path : paths) {
@@ -43,4 +58,88 @@ std::string firstUnreadableImage(const std::vector<std::string> &paths)
             return path;
     }
     return std::string();
+}
+
+// The entries of the checksum list. A line that is not an entry names no
+// image, so an image it was meant for does not match.
+Checksums readChecksums(QFile &list)
+{
+    static const QRegularExpression entry(QStringLiteral("^([0-9A-Fa-f]{64}) [ *](.+?)\r?$"));
+    Checksums checksums;
+    const QStringList lines = QString::fromUtf8(list.readAll()).split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const QRegularExpressionMatch match = entry.match(line);
+        if (match.hasMatch())
+            checksums.append({ match.captured(2), match.captured(1).toLower().toLatin1() });
+    }
+    return checksums;
+}
+
+// The file's SHA-256 in lower-case hex, read in chunks; empty when it cannot
+// be read to its end.
+QByteArray sha256Of(const std::string &path)
+{
+    QFile file(QFile::decodeName(path.c_str()));
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return QByteArray();
+    return hash.result().toHex();
+}
+
+// Every entry for the image gives this checksum, and there is at least one.
+bool listed(const Checksums &checksums, const QString &name, const QByteArray &checksum)
+{
+    bool named = false;
+    for (const auto &[listedName, listedChecksum] : checksums) {
+        if (listedName != name)
+            continue;
+        if (listedChecksum != checksum)
+            return false;
+        named = true;
+    }
+    return named;
+}
+
+} // namespace
+
+bool checkImages(const std::vector<std::string> &paths, QStringList &lines)
+{
+    if (paths.empty())
+        return true;
+    const std::string unreadable = firstUnreadableImage(paths);
+    if (!unreadable.empty()) {
+        lines << QStringLiteral("Cannot read firmware image %1.").arg(absolutePath(unreadable));
+        return false;
+    }
+
+    // A list that is there in any form, a dangling link included, is not
+    // taken for a missing one: it turns nothing off.
+    const QFileInfo listInfo(QString::fromLatin1(kChecksumListPath));
+    if (!listInfo.exists() && !listInfo.isSymLink()) {
+        lines << QStringLiteral("No checksum list %1: the firmware images are not verified.")
+                     .arg(absolutePath(kChecksumListPath));
+        return true;
+    }
+    QFile list(listInfo.filePath());
+    if (!list.open(QIODevice::ReadOnly)) {
+        lines
+            << QStringLiteral("Cannot read checksum list %1.").arg(absolutePath(kChecksumListPath));
+        return false;
+    }
+    const Checksums checksums = readChecksums(list);
+
+    for (const std::string &path : paths) {
+        const QByteArray checksum = sha256Of(path);
+        if (checksum.isEmpty()) {
+            lines << QStringLiteral("Cannot read firmware image %1.").arg(absolutePath(path));
+            return false;
+        }
+        const QString name = QFileInfo(QFile::decodeName(path.c_str())).fileName();
+        if (!listed(checksums, name, checksum)) {
+            lines << QStringLiteral("Firmware image %1 does not match its checksum.")
+                         .arg(absolutePath(path));
+            return false;
+        }
+    }
+    return true;
 }

@@ -45,6 +45,16 @@ void CheckVersionThread::run()
 
     emit updateText(QStringLiteral("Failed to open QD740N boot device."));
     emit updateText(QStringLiteral("Looking to bootstrap QD740N."));
+    // The bootstrap runs the boot image on the device: a damaged one must be
+    // named here, not taken for a device that is not there.
+    QStringList imageLines;
+    const bool imageGood = checkImages({ bootImagePath() }, imageLines);
+    for (const QString &line : std::as_const(imageLines))
+        emit updateText(line);
+    if (!imageGood) {
+        status.state = NotDetected;
+        return;
+    }
     if (qdOpenBootstrapDevice(&handle, bootImagePath().c_str()) != qdInitSuccess) {
         status.state = NotDetected; // no handle was obtained, so nothing to close
         return;

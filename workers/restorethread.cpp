@@ -6,12 +6,13 @@
 void RestoreThread::run()
 {
     succeeded = false;
-    const std::string unreadable
-        = firstUnreadableImage({ bootImagePath(), runImagePath(), fpgaImagePath() });
-    if (!unreadable.empty()) {
-        emit addLine(QString::asprintf("Cannot read firmware image %s.", unreadable.c_str()));
+    QStringList imageLines;
+    const bool imagesGood
+        = checkImages({ bootImagePath(), runImagePath(), fpgaImagePath() }, imageLines);
+    for (const QString &line : std::as_const(imageLines))
+        emit addLine(line);
+    if (!imagesGood)
         return;
-    }
 
     int handle = -1;
     bool bootstrapped = false;

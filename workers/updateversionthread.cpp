@@ -23,11 +23,12 @@ void UpdateVersionThread::run()
         images.push_back(runImagePath());
     if (status.fpgaVersion != kTargetFpgaVersion)
         images.push_back(fpgaImagePath());
-    const std::string unreadable = firstUnreadableImage(images);
-    if (!unreadable.empty()) {
-        emit addLine(QString::asprintf("Cannot read firmware image %s.", unreadable.c_str()));
+    QStringList imageLines;
+    const bool imagesGood = checkImages(images, imageLines);
+    for (const QString &line : std::as_const(imageLines))
+        emit addLine(line);
+    if (!imagesGood)
         return;
-    }
 
     int handle = -1;
     if (qdBootOpenDeviceBySerial(&handle, status.serial) != qdInitSuccess) {

@@ -1,11 +1,13 @@
 // The busy dialog and the blocking run of a worker: the dialog's looks, that
-// the operator cannot dismiss it, and that while a worker runs the window
-// stays open, no second flow starts, the wait sleeps between events and the
-// worker's lines reach the log before the flow's own conclusion.
+// the operator cannot dismiss it, and that while a flow runs the window stays
+// open, no second flow starts, the wait sleeps between events and the worker's
+// lines reach the log before the flow's own conclusion. And the workstation's
+// guards around a flow: held close requests, the session held off, one copy.
 #include "consoledriver.h"
 #include "consolelines.h"
 #include "mqprogressdialog.h"
 #include "simdevicefile.h"
+#include "singlecopyguard.h"
 #include "terminationrequests.h"
 #include "updater.h"
 
@@ -14,8 +16,10 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -24,8 +28,11 @@
 #include <QTextEdit>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -156,6 +163,10 @@ QJsonObject restorableDevice()
     return SimDeviceFile::device(4, -1, 6);
 }
 
+const QString heldOff = QStringLiteral(
+    "sleep:shutdown:handle-lid-switch:handle-suspend-key:handle-hibernate-key|QD740N firmware "
+    "updater|");
+
 // The inhibitor locks logind holds, each as "what|who|why|mode".
 QStringList inhibitors()
 {
@@ -179,6 +190,23 @@ QStringList inhibitors()
     return locks;
 }
 
+// What the desktop portal holds off, each as "flags|reason".
+QStringList inhibitions()
+{
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.portal.Desktop"),
+            QStringLiteral("/org/freedesktop/portal/desktop"),
+            QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("ListInhibitions")));
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return { reply.errorMessage() };
+    return reply.arguments().value(0).toStringList();
+}
+
+bool registered(const QDBusConnection &bus, const char *service)
+{
+    return bus.interface()->isServiceRegistered(QLatin1String(service));
+}
+
 } // namespace
 
 class TestDialog : public QObject
@@ -199,38 +227,50 @@ private slots:
     void workerLinesBeforeConclusion();
     void closeRequests_data();
     void closeRequests();
-    void sleepInhibitedWhileWorkerRuns();
+    void refusalGoesWithTheFlow_data();
+    void refusalGoesWithTheFlow();
+    void sessionHeldWhileFlowRuns();
+    void singleCopyGuard();
 
 private:
-    // A private bus standing in for the system bus, with logind mocked on it.
-    QProcess bus;
+    // Private buses standing in for the system and the session bus, with
+    // logind and the desktop portal mocked on them.
+    QProcess systemBus;
     QProcess logind;
+    QProcess sessionBus;
+    QProcess portal;
 };
 
 void TestDialog::initTestCase()
 {
-    // Both end with this test, even when it crashes.
-    for (QProcess *process : { &bus, &logind })
+    // All end with this test, even when it crashes.
+    for (QProcess *process : { &systemBus, &logind, &sessionBus, &portal })
         process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    // Before anything in this process opens the system bus.
-    bus.start(QStringLiteral("dbus-daemon"),
-        { QStringLiteral("--session"), QStringLiteral("--nofork"),
-            QStringLiteral("--print-address") });
-    QVERIFY2(bus.waitForReadyRead(10000), "dbus-daemon did not start (Debian package dbus)");
-    const QByteArray address = bus.readLine().trimmed();
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+    // Before anything in this process opens either bus.
+    for (auto [bus, variable] : { std::pair { &systemBus, "DBUS_SYSTEM_BUS_ADDRESS" },
+             std::pair { &sessionBus, "DBUS_SESSION_BUS_ADDRESS" } }) {
+        bus->start(QStringLiteral("dbus-daemon"),
+            { QStringLiteral("--session"), QStringLiteral("--nofork"),
+                QStringLiteral("--print-address") });
+        QVERIFY2(bus->waitForReadyRead(10000), "dbus-daemon did not start (Debian package dbus)");
+        qputenv(variable, bus->readLine().trimmed());
+    }
     logind.start(QStringLiteral("/usr/bin/python3"),
         { QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
             QStringLiteral("--template"), QStringLiteral("logind") });
-    QVERIFY2(logind.waitForStarted(), "python3-dbusmock is missing");
-    QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::systemBus().interface()->isServiceRegistered(
-                                 QStringLiteral("org.freedesktop.login1")),
-        20000);
+    portal.start(QStringLiteral("/usr/bin/python3"),
+        { QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
+            QFINDTESTDATA("portal_mock.py") });
+    QVERIFY2(logind.waitForStarted() && portal.waitForStarted(), "python3-dbusmock is missing");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        registered(QDBusConnection::systemBus(), "org.freedesktop.login1"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        registered(QDBusConnection::sessionBus(), "org.freedesktop.portal.Desktop"), 20000);
 }
 
 void TestDialog::cleanupTestCase()
 {
-    for (QProcess *process : { &logind, &bus }) {
+    for (QProcess *process : { &logind, &portal, &systemBus, &sessionBus }) {
         process->terminate();
         process->waitForFinished();
     }
@@ -321,7 +361,7 @@ void TestDialog::busyDuringCheck()
     QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
     const QMetaObject::Connection counting
         = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [&] {
-              if (updater->isWorkerRunning() && !inTimer)
+              if (updater->isFlowRunning() && !inTimer)
                   ++sleepsWhileRunning;
           });
 
@@ -336,7 +376,7 @@ void TestDialog::busyDuringCheck()
         // The probe's lines come before the bootstrap, which still runs.
         if (!QTest::qWaitFor(
                 [&] { return console.lines().contains(ConsoleLines::noDeviceProbe.last()); })
-            || !updater->isWorkerRunning() || !visibleProgressDialog())
+            || !updater->isFlowRunning() || !visibleProgressDialog())
             problems << QStringLiteral("no worker line while the worker ran");
         inTimer = false;
     });
@@ -347,7 +387,7 @@ void TestDialog::busyDuringCheck()
     QVERIFY(sleepsWhileRunning > 0);
     QVERIFY(linesAfterDialog.dialogSeen);
     QCOMPARE(linesAfterDialog.count, 0);
-    QVERIFY(!updater->isWorkerRunning());
+    QVERIFY(!updater->isFlowRunning());
     // One probe only, and nothing of an update or restore.
     QCOMPARE(sim.traceNames(),
         (QStringList { "qdGetAPIVersion", "qdOpenDevice", "qdBootOpenDevice",
@@ -444,22 +484,28 @@ void TestDialog::workerLinesBeforeConclusion()
 void TestDialog::closeRequests_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::addColumn<bool>("duringRestore");
+    // When it comes: "idle", "restore", or during the downgrade question,
+    // which is then answered "Yes" or "No".
+    QTest::addColumn<QString>("during");
 
-    QTest::newRow("SIGTERM during a restore") << SIGTERM << true;
-    QTest::newRow("SIGHUP during a restore") << SIGHUP << true;
-    QTest::newRow("SIGINT during a restore") << SIGINT << true;
-    QTest::newRow("SIGTERM when idle") << SIGTERM << false;
+    QTest::newRow("SIGTERM during a restore") << SIGTERM << "restore";
+    QTest::newRow("SIGHUP during a restore") << SIGHUP << "restore";
+    QTest::newRow("SIGINT during a restore") << SIGINT << "restore";
+    QTest::newRow("SIGTERM when idle") << SIGTERM << "idle";
+    QTest::newRow("SIGTERM during the question, Yes") << SIGTERM << "Yes";
+    QTest::newRow("SIGINT during the question, No") << SIGINT << "No";
 }
 
-// A signal asks the window to close: at once when no worker runs, else once
-// the flow has written its verdict, with a line saying so in between.
+// A signal asks the window to close: at once when no flow runs, else once the
+// flow has returned (after its verdict, or after the downgrade question has
+// been answered), with a line saying so in between.
 void TestDialog::closeRequests()
 {
     QFETCH(int, signal);
-    QFETCH(bool, duringRestore);
+    QFETCH(QString, during);
 
-    SimDeviceFile sim(restorableDevice());
+    const bool question = during == QLatin1String("Yes") || during == QLatin1String("No");
+    SimDeviceFile sim(question ? SimDeviceFile::device(5, 5, 6) : restorableDevice());
     TerminationRequests::catchSignals();
     TerminationRequests requests;
     ConsoleDriver console;
@@ -467,10 +513,34 @@ void TestDialog::closeRequests()
     MainWindow &window = console.window;
     connect(&requests, &TerminationRequests::closeRequested, &window, &MainWindow::requestClose);
     const Updater *updater = console.updater();
+    bool heldWhileRunning = false;
+    const auto raiseAndSeeItHeld = [&] {
+        ::raise(signal);
+        ::raise(signal);
+        heldWhileRunning = QTest::qWaitFor([&] { return console.lines().contains(heldLine); })
+            && updater->isFlowRunning() && window.isVisible();
+    };
+
+    if (question) {
+        console.box.setAnswer(during == QLatin1String("Yes") ? QMessageBox::Yes : QMessageBox::No);
+        console.box.beforeAnswer = [&](QMessageBox *) {
+            raiseAndSeeItHeld();
+            return true;
+        };
+        QVERIFY(console.press(console.checkButton()));
+        QVERIFY(heldWhileRunning);
+        QVERIFY(!window.isVisible());
+        const QStringList lines = console.lines();
+        QCOMPARE(lines.count(heldLine), 1);
+        QCOMPARE(lines.constLast(),
+            during == QLatin1String("Yes") ? QStringLiteral("Press Update to continue.")
+                                           : QStringLiteral("Cancelling operation."));
+        return;
+    }
+
     QVERIFY(console.press(console.checkButton()));
     QCOMPARE(console.offered(), QStringLiteral("restore"));
-
-    if (!duringRestore) {
+    if (during == QLatin1String("idle")) {
         ::raise(signal);
         QTRY_VERIFY(!window.isVisible());
         QVERIFY(!console.lines().contains(heldLine));
@@ -478,13 +548,7 @@ void TestDialog::closeRequests()
     }
 
     sim.update({ { "timeScale", 0.004 } });
-    bool heldWhileRunning = false;
-    QTimer::singleShot(0, this, [&] {
-        ::raise(signal);
-        ::raise(signal);
-        heldWhileRunning = QTest::qWaitFor([&] { return console.lines().contains(heldLine); })
-            && updater->isWorkerRunning() && window.isVisible();
-    });
+    QTimer::singleShot(0, this, raiseAndSeeItHeld);
     QVERIFY(console.press(console.restoreButton()));
 
     QVERIFY(heldWhileRunning);
@@ -496,55 +560,154 @@ void TestDialog::closeRequests()
     QCOMPARE(sim.firmware(), QStringLiteral("4.5.6"));
 }
 
-// While a worker runs, logind holds a lock against sleep and shutdown that
-// says why; it goes when the worker has finished. Without logind the run is
-// the same, line for line and call for call.
-void TestDialog::sleepInhibitedWhileWorkerRuns()
+void TestDialog::refusalGoesWithTheFlow_data()
 {
-    QStringList logWithLogind;
-    QStringList traceWithLogind;
-    for (const bool withLogind : { true, false }) {
-        if (!withLogind) {
-            logind.terminate();
-            QVERIFY(logind.waitForFinished());
-            QTRY_VERIFY(!QDBusConnection::systemBus().interface()->isServiceRegistered(
-                QStringLiteral("org.freedesktop.login1")));
+    QTest::addColumn<bool>("restore");
+
+    QTest::newRow("check") << false;
+    QTest::newRow("restore") << true;
+}
+
+// The box that explains why the window stays open is left unanswered: it goes
+// by itself when the flow that kept the window open returns.
+void TestDialog::refusalGoesWithTheFlow()
+{
+    QFETCH(bool, restore);
+
+    // Found only by bootstrapping, the check lasts about a second.
+    SimDeviceFile sim(restore ? restorableDevice()
+                              : SimDeviceFile::device(-1, -1, -1, { { "timeScale", 0.05 } }));
+    ConsoleDriver console;
+    QVERIFY(console.exposed);
+    if (restore) {
+        QVERIFY(console.press(console.checkButton()));
+        sim.update({ { "timeScale", 0.004 } });
+    }
+    bool refused = false;
+    QPointer<QMessageBox> refusal;
+    console.box.beforeAnswer = [&](QMessageBox *box) {
+        if (box->text() != refusalText)
+            return true;
+        refused = true;
+        refusal = box;
+        return false;
+    };
+    QTimer::singleShot(0, this, [&] { console.window.close(); });
+    QVERIFY(console.press(restore ? console.restoreButton() : console.checkButton()));
+
+    QVERIFY(refused);
+    QVERIFY(refusal.isNull() || !refusal->isVisible());
+    QVERIFY(console.window.isVisible());
+    QCOMPARE(visibleTopLevels(), QList<QWidget *> { &console.window });
+}
+
+// From a flow's first line until it returns, its question included, logind
+// holds off sleep, shutdown, the lid and the keys and the desktop portal holds
+// off logout and suspend (flags 1 and 4), each saying why; both let go when
+// the flow returns. A logind slow to answer holds up neither the window nor
+// the flow; a lock it grants while the flow runs is kept, and one it grants
+// after the flow has returned is let go. Without either service the run is
+// the same, line for line and call for call.
+void TestDialog::sessionHeldWhileFlowRuns()
+{
+    {
+        SimDeviceFile sim(SimDeviceFile::defaultDevice());
+        ConsoleDriver console;
+        ::kill(logind.processId(), SIGSTOP);
+        QVERIFY(console.press(console.checkButton()));
+        ::kill(logind.processId(), SIGCONT);
+        QTRY_COMPARE(inhibitors(), QStringList());
+        QTRY_COMPARE(inhibitions(), QStringList());
+    }
+
+    QStringList logWithServices;
+    QStringList traceWithServices;
+    for (const bool withServices : { true, false }) {
+        if (!withServices) {
+            for (QProcess *service : { &logind, &portal }) {
+                service->terminate();
+                QVERIFY(service->waitForFinished());
+            }
+            QTRY_VERIFY(!registered(QDBusConnection::systemBus(), "org.freedesktop.login1"));
+            QTRY_VERIFY(
+                !registered(QDBusConnection::sessionBus(), "org.freedesktop.portal.Desktop"));
         }
-        QJsonObject device = restorableDevice();
-        device.insert("timeScale", 0.05); // the boot loader's open takes 25 ms
-        SimDeviceFile sim(device);
+        SimDeviceFile sim(SimDeviceFile::device(5, 5, 6));
         ConsoleDriver console;
         QVERIFY(console.exposed);
-        const Updater *updater = console.updater();
-        QStringList duringCheck, duringRestore;
-        QTimer::singleShot(0, this, [&] {
-            if (updater->isWorkerRunning())
-                duringCheck = inhibitors();
-        });
-        QVERIFY(console.press(console.checkButton()));
-        sim.update({ { "timeScale", 0.002 } });
-        QTimer::singleShot(0, this, [&] {
-            if (updater->isWorkerRunning())
-                duringRestore = inhibitors();
-        });
-        QVERIFY(console.press(console.restoreButton()));
-
-        if (withLogind) {
-            QCOMPARE(duringCheck,
-                QStringList { "sleep:shutdown|QD740N firmware updater|Checking QD740N firmware "
-                              "version|block" });
-            QCOMPARE(duringRestore,
-                QStringList {
-                    "sleep:shutdown|QD740N firmware updater|Performing Device Restore|block" });
-            QTRY_COMPARE(inhibitors(), QStringList());
-            logWithLogind = console.lines();
-            traceWithLogind = sim.traceNames();
-        } else {
-            QCOMPARE(console.lines(), logWithLogind);
-            QCOMPARE(sim.traceNames(), traceWithLogind);
+        console.box.setAnswer(QMessageBox::Yes);
+        QStringList duringQuestion;
+        if (withServices) {
+            ::kill(logind.processId(), SIGSTOP);
+            console.box.beforeAnswer = [&](QMessageBox *) {
+                ::kill(logind.processId(), SIGCONT);
+                if (!QTest::qWaitFor([&] { return !inhibitors().isEmpty(); }))
+                    return true;
+                duringQuestion = inhibitors() + inhibitions();
+                return true;
+            };
         }
-        QCOMPARE(sim.firmware(), QStringLiteral("4.5.6"));
+        QVERIFY(console.press(console.checkButton()));
+        QCOMPARE(console.offered(), QStringLiteral("update"));
+        if (withServices)
+            QTRY_COMPARE(inhibitors() + inhibitions(), QStringList());
+        sim.update({ { "timeScale", 0.002 } });
+        const Updater *updater = console.updater();
+        QStringList duringUpdate;
+        QTimer::singleShot(0, this, [&] {
+            if (updater->isFlowRunning())
+                duringUpdate = inhibitors() + inhibitions();
+        });
+        QVERIFY(console.press(console.updateButton()));
+        QCOMPARE(console.lines().mid(console.lines().size() - 2), ConsoleLines::success);
+
+        if (withServices) {
+            QCOMPARE(duringQuestion,
+                (QStringList { heldOff + "Checking QD740N firmware version|block",
+                    "5|Checking QD740N firmware version" }));
+            QCOMPARE(duringUpdate,
+                (QStringList { heldOff + "Updating Device|block", "5|Updating Device" }));
+            QTRY_COMPARE(inhibitors(), QStringList());
+            QTRY_COMPARE(inhibitions(), QStringList());
+            logWithServices = console.lines();
+            traceWithServices = sim.traceNames();
+        } else {
+            QCOMPARE(console.lines(), logWithServices);
+            QCOMPARE(sim.traceNames(), traceWithServices);
+        }
     }
+}
+
+// One copy per workstation: a second guard of the same name is refused while
+// the first is held, whatever the temporary folder, and taken once the first
+// has gone. A guard that cannot be set up says why, never that another copy
+// holds it.
+void TestDialog::singleCopyGuard()
+{
+    const QString name
+        = QStringLiteral("qd740n-updater-test-%1").arg(QCoreApplication::applicationPid());
+    {
+        const SingleCopyGuard first(name);
+        QCOMPARE(first.outcome(), SingleCopyGuard::Held);
+        const QByteArray tmpdir = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QDir::tempPath().toLocal8Bit() + "/another-user");
+        const SingleCopyGuard second(name);
+        qputenv("TMPDIR", tmpdir);
+        QCOMPARE(second.outcome(), SingleCopyGuard::HeldByAnotherCopy);
+    }
+    QCOMPARE(SingleCopyGuard(name).outcome(), SingleCopyGuard::Held);
+
+    // No file descriptor left to hold it with.
+    rlimit limit = {};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlim_t allowed = limit.rlim_cur;
+    limit.rlim_cur = 0;
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    const SingleCopyGuard failed(name);
+    limit.rlim_cur = allowed;
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    QCOMPARE(failed.outcome(), SingleCopyGuard::Failed);
+    QCOMPARE(failed.failure(), QString::fromLocal8Bit(std::strerror(EMFILE)));
 }
 
 QTEST_MAIN(TestDialog)

@@ -9,8 +9,8 @@
 #   ROAD            update | downgrade-yes | downgrade-no | unplug-restore |
 #                   bootstrap-restore | no-device | empty-firmware |
 #                   swapped-unit | second-copy | held-restore |
-#                   signals-during-write | idle-sigterm | close-during-write |
-#                   small-screen
+#                   signals-during-write | signal-during-question | nohup |
+#                   idle-sigterm | close-during-write | small-screen
 #   BIN_DIR         folder holding qd740n-updater, libqd_api.so and firmware/
 #   CLOSE_HELPER    the qd740n-e2e-closewindow program
 #   SCREENSHOT_DIR  where ROAD-STAGE.png screenshots go
@@ -254,10 +254,12 @@ road_no_device()
 
 # Started from a folder whose firmware/ is empty, Update on a running device
 # and Restore on a device in its boot loader both stop before they open the
-# device: nothing is cleared or written.
+# device, naming the image by its full path: nothing is cleared or written.
 road_empty_firmware()
 {
     rm -f "$WORK/app/firmware/"* || fail "cannot empty firmware/"
+    local firmware
+    firmware=$(cd "$WORK/app/firmware" && pwd -P) || fail "no firmware/ in $WORK/app"
     device 740107 4 4 6
     cp "$WORK/device.json" "$WORK/device.before"
     start_app update-start
@@ -267,7 +269,7 @@ road_empty_firmware()
     press Update
     # No library call to wait for: the verdict ends the flow.
     wait_line "$FAILURE" "$RED"
-    expect_line 'Cannot read firmware image ./firmware/qd740n_run_5.img.'
+    expect_line "Cannot read firmware image $firmware/qd740n_run_5.img."
     expect_locked
     shot update-refused
     close_app
@@ -281,7 +283,7 @@ road_empty_firmware()
     before=$(trace_lines)
     press Restore
     wait_line "$FAILURE" "$RED"
-    expect_line 'Cannot read firmware image ./firmware/qd740n_boot_4.img.'
+    expect_line "Cannot read firmware image $firmware/qd740n_boot_4.img."
     expect_locked
     shot restore-refused
     close_app
@@ -313,13 +315,14 @@ road_swapped_unit()
     expect_no_trace "$ANY_WRITE" "the swapped-in unit was cleared or written" "$before"
 }
 
-# refused_copy NAME OK|SIGTERM: starts another copy beside the running one.
-# It shows its warning, makes no library call, and ends with status 1 once
-# the box is answered, or on SIGTERM while the box is up.
+# refused_copy NAME OK|SIGTERM [TMPDIR]: starts another copy beside the
+# running one, in a temporary folder of its own where given. It shows its
+# warning, makes no library call, and ends with status 1 once the box is
+# answered, or on SIGTERM while the box is up.
 refused_copy()
 {
     local name=$1 how=$2 pid
-    launch "$name" "$WORK/trace-$name.txt"
+    launch "$name" "$WORK/trace-$name.txt" "${3:-}"
     wait_until "$START_TIMEOUT" "the $name copy's process id" file_written "$WORK/run$name.pid"
     pid=$(cat "$WORK/run$name.pid")
     expect_box_of "$pid" $'Another QD740N firmware updater is already running.\nClose it before starting a new one.'
@@ -344,13 +347,15 @@ refused_copy()
 
 # A second copy started beside the first shows its warning, makes no call of
 # the device library and ends with status 1, whether its box is answered or
-# it is sent SIGTERM; once the first copy has been killed outright, a new
-# copy takes over the lock it left and opens normally.
+# it is sent SIGTERM, and whatever its temporary folder (as another user's
+# would be); once the first copy has been killed outright, a new copy opens
+# normally.
 road_second_copy()
 {
     device 740109 4 4 6
     start_app first
-    refused_copy second OK
+    mkdir -p "$WORK/tmp-other"
+    refused_copy second OK "$WORK/tmp-other"
     refused_copy third SIGTERM
     ask window # the first copy's is still there
 
@@ -443,6 +448,62 @@ road_signals_during_write()
         || fail "expected the log to say '$closing' once, then '$SUCCESS'; it said: $said"
 }
 
+# SIGTERM while the downgrade question is up (a logout, say) is held like one
+# during a write: the program says once that it will close, waits for the
+# answer, then ends by itself with status 0, leaving no window and no
+# process behind. Answered Yes, then No (in a new copy, which starts as
+# usual); nothing is written either way.
+road_signal_during_question()
+{
+    device 740113 5 5 6
+    cp "$WORK/device.json" "$WORK/device.before"
+    local answer closing='The updater will close when the current step has finished.' last
+    for answer in Yes No; do
+        start_app "start-$answer"
+        watch_log
+        press 'Check Versions'
+        ask box
+        log "send SIGTERM while the question is up"
+        kill -TERM "$APP_PID" || fail "could not send SIGTERM"
+        wait_line "$closing"
+        app_exited && fail "SIGTERM ended the program while the question was up"
+        shot "held-$answer"
+        log "answer the Warning box with $answer"
+        ask answer "$answer"
+        wait_until "$EXIT_TIMEOUT" "the program to end by itself after the answer" app_exited
+        [ "$(cat "$WORK/run$APP_RUN.exit")" = 0 ] \
+            || fail "the program ended with status $(cat "$WORK/run$APP_RUN.exit")"
+        wait "$RUNNER_PID" 2>/dev/null
+        APP_PID=""
+        wait "$WATCH_PID"
+        WATCH_PID=""
+        last=$([ "$answer" = Yes ] && echo 'Press Update to continue.' || echo 'Cancelling operation.')
+        [ "$(grep -cxF "$closing" "$WORK/log-watch.txt")" = 1 ] \
+            || fail "expected '$closing' once: $(cat "$WORK/log-watch.txt")"
+        [ "$(tail -n 1 "$WORK/log-watch.txt")" = "$last" ] \
+            || fail "expected the log to end with '$last': $(cat "$WORK/log-watch.txt")"
+    done
+    start_app after
+    close_app
+    expect_no_trace "$ANY_WRITE" "the device was cleared or written"
+    expect_device_unchanged
+}
+
+# Started through nohup, the program leaves SIGHUP ignored: the terminal it
+# was started from may close. Its other signals are still held as usual.
+road_nohup()
+{
+    device 740114 4 4 6
+    LAUNCH_WITH=nohup start_app start
+    log "send SIGHUP to the program started through nohup"
+    kill -HUP "$APP_PID" || fail "could not send SIGHUP"
+    flow check 'Check Versions'
+    app_exited && fail "SIGHUP ended the program started through nohup"
+    expect_line 'Firmware requires update.'
+    kill_app TERM
+    [ "$APP_STATUS" = 0 ] || fail "the program ended with status $APP_STATUS after SIGTERM"
+}
+
 # With no worker running, SIGTERM ends the program at once, as closing the
 # window would.
 road_idle_sigterm()
@@ -529,6 +590,8 @@ swapped-unit) road_swapped_unit ;;
 second-copy) road_second_copy ;;
 held-restore) road_held_restore ;;
 signals-during-write) road_signals_during_write ;;
+signal-during-question) road_signal_during_question ;;
+nohup) road_nohup ;;
 idle-sigterm) road_idle_sigterm ;;
 close-during-write) road_close_during_write ;;
 small-screen) road_small_screen ;;

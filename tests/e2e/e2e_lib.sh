@@ -32,6 +32,7 @@ RUNNER_PID=""   # the subshell that waits for it and records its exit status
 APP_RUN=0       # how many times the program was started on this road
 APP_WINDOW=""   # the X id of its main window, for closing it as a window manager does
 APP_STATUS=""   # the exit status of the program kill_app ended
+LAUNCH_WITH=""  # a command the program is started through, for a road that wants one
 REPLY=""        # what the last ask printed
 FAILED=0
 
@@ -313,8 +314,9 @@ expect_box_of()
 # launch RUN TRACE: starts the program in the working folder on the device
 # file, its calls traced into TRACE, in the background, on the road's
 # session bus with Qt's AT-SPI bridge on; its process id goes to run$RUN.pid
-# and, once it has ended, its exit status to run$RUN.exit. Every copy of a
-# road shares one temporary folder, and so one lock.
+# and, once it has ended, its exit status to run$RUN.exit. A third argument
+# names the copy's temporary folder (default: the road's); LAUNCH_WITH, a
+# command the program is started through (nohup, say).
 launch()
 {
     local run=$1 trace=$2
@@ -324,9 +326,9 @@ launch()
             QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
             QD740N_SIM_DEVICE="$WORK/device.json" \
             QD740N_SIM_TRACE="$trace" \
-            TMPDIR="$WORK/tmp" \
+            TMPDIR="${3:-$WORK/tmp}" \
             DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent \
-            ./qd740n-updater >"$WORK/run$run.stdout" 2>"$WORK/run$run.stderr" &
+            $LAUNCH_WITH ./qd740n-updater >"$WORK/run$run.stdout" 2>"$WORK/run$run.stderr" &
         echo $! >"$WORK/run$run.pid"
         wait $!
         echo $? >"$WORK/run$run.exit"

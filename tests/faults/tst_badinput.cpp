@@ -1,7 +1,8 @@
 // What the operator can get wrong around the program: no firmware folder, an
-// image missing, empty, cut short, corrupted or swapped for another
-// component's image, and a working directory with spaces and non-ASCII
-// letters in its path. The console names the call that failed, the firmware
+// image missing, empty, cut short, corrupted, swapped for another
+// component's image or for another version, no checksum list beside the
+// images, and a working directory with spaces and non-ASCII letters in its
+// path. The console names the image or the call that failed, the firmware
 // folder is never written to, and once the images are put back the device
 // can be brought to 4.5.6.
 #include "bringback.h"
@@ -52,11 +53,15 @@ bool writeFile(const QString &path, const QByteArray &bytes)
         && file.write(bytes) == bytes.size();
 }
 
-// Spoils one image in ./firmware the way an operator's copy might.
+// Spoils one image in ./firmware the way an operator's copy might; "..., no
+// list" also takes the checksum list away.
 bool spoil(const QString &damage, int component)
 {
     if (damage == QLatin1String("no firmware folder"))
         return QDir(QStringLiteral("firmware")).removeRecursively();
+    if (damage.endsWith(QLatin1String(", no list")))
+        return QFile::remove(QStringLiteral("firmware/SHA256SUMS"))
+            && spoil(damage.section(QLatin1Char(','), 0, 0), component);
     const QString path = imagePath(component);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -72,6 +77,10 @@ bool spoil(const QString &damage, int component)
     if (damage == QLatin1String("corrupt")) {
         bytes[SimImage::headerSize + bytes.size() / 3] ^= 0x5a;
         return writeFile(path, bytes);
+    }
+    if (damage == QLatin1String("version 3")) {
+        const SimImage::Region region = kRegions[component];
+        return writeFile(path, SimImage::build(region, 3, SimImage::payloadFor(region, 3)));
     }
     // swapped: another component's image under this component's name
     const SimImage::Region other = kRegions[(component + 1) % 3];
@@ -91,17 +100,24 @@ QStringList failedWriteLines(const QString &flow, int component)
     return stages.mid(0, component + 1) << (update ? updateFailed : restoreFailed).at(component);
 }
 
-// A missing or empty image is found before the worker opens the device.
-QStringList cannotReadLines(int component)
+// The lines name an image by its absolute path, known only once the test
+// runs in its own folder.
+const QString kWorkingFolder = QStringLiteral("<working folder>");
+
+// A damaged image is found before the worker opens the device: a missing or
+// empty one cannot be read, any other does not match its checksum.
+QStringList imageLines(const QString &damage, int component)
 {
-    return { QStringLiteral("Cannot read firmware image ./%1.").arg(imagePath(component)) };
+    const QString path = kWorkingFolder + QLatin1Char('/') + imagePath(component);
+    if (damage == QLatin1String("missing") || damage == QLatin1String("empty")
+        || damage == QLatin1String("no firmware folder"))
+        return { QStringLiteral("Cannot read firmware image %1.").arg(path) };
+    return { QStringLiteral("Firmware image %1 does not match its checksum.").arg(path) };
 }
 
-bool unreadable(const QString &damage)
-{
-    return damage == QLatin1String("missing") || damage == QLatin1String("empty")
-        || damage == QLatin1String("no firmware folder");
-}
+const QString kNoList = QStringLiteral(
+    "No checksum list %1/firmware/SHA256SUMS: the firmware images are not verified.")
+                            .arg(kWorkingFolder);
 
 // Every file in ./firmware with its bytes; empty when the folder is missing.
 QMap<QString, QByteArray> firmwareSnapshot()
@@ -128,7 +144,7 @@ bool putBackFirmware()
         if (!QFile::copy(source.filePath(name), target))
             return false;
     }
-    return names.size() == 3;
+    return names.size() == 4; // the three images and their checksum list
 }
 
 // The call column's value for a flow that stops before any device call.
@@ -161,43 +177,47 @@ void tst_BadInput::operatorInput_data()
     QTest::addColumn<QStringList>("lines"); // the worker's lines in that flow
     QTest::addColumn<QString>("call"); // the failing call; empty: nothing fails; kNoCall: no call
 
-    const QStringList damages { "missing", "empty", "truncated", "corrupt", "swapped" };
+    // With the checksum list beside the images, a damaged image stops every
+    // flow before the device is touched; the probe names a bad boot image
+    // instead of bootstrapping from it.
+    const QStringList damages { "missing", "empty", "truncated", "corrupt", "swapped",
+        "version 3" };
     for (const QString &damage : damages) {
         for (int component = 0; component < 3; ++component) {
             const QString what = QStringLiteral("%1 image %2").arg(kComponents[component], damage);
-            const bool checked = unreadable(damage);
+            const QStringList lines = imageLines(damage, component);
             QTest::newRow(qPrintable(QStringLiteral("running device, ") + what))
-                << "running" << QString() << damage << component << "update"
-                << (checked ? cannotReadLines(component) : failedWriteLines("update", component))
-                << (checked ? kNoCall : kWrites[component]);
+                << "running" << QString() << damage << component << "update" << lines << kNoCall;
             QTest::newRow(qPrintable(QStringLiteral("boot-loader device, ") + what))
-                << "boot loader" << QString() << damage << component << "restore"
-                << (checked ? cannotReadLines(component) : failedWriteLines("restore", component))
-                << (checked ? kNoCall : kWrites[component]);
-            // The bootstrap reads the boot image itself, before anything is written.
-            if (component == 0)
-                QTest::newRow(qPrintable(QStringLiteral("bare device, ") + what))
-                    << "bare" << QString() << damage << 0 << "check" << ConsoleLines::noDeviceProbe
-                    << "qdOpenBootstrapDevice";
-            else
-                QTest::newRow(qPrintable(QStringLiteral("bare device, ") + what))
-                    << "bare" << QString() << damage << component << "restore"
-                    << (checked ? cannotReadLines(component)
-                                : failedWriteLines("restore", component))
-                    << (checked ? kNoCall : kWrites[component]);
+                << "boot loader" << QString() << damage << component << "restore" << lines
+                << kNoCall;
+            QTest::newRow(qPrintable(QStringLiteral("bare device, ") + what))
+                << "bare" << QString() << damage << component
+                << (component == 0 ? "check" : "restore")
+                << (component == 0 ? ConsoleLines::noDeviceProbe + lines : lines) << kNoCall;
         }
     }
 
     // Every path is missing; the boot image is the first one the worker checks.
     QTest::newRow("running device, no firmware folder")
-        << "running" << QString() << "no firmware folder" << 0 << "update" << cannotReadLines(0)
-        << kNoCall;
+        << "running" << QString() << "no firmware folder" << 0 << "update"
+        << imageLines("missing", 0) << kNoCall;
     QTest::newRow("boot-loader device, no firmware folder")
         << "boot loader" << QString() << "no firmware folder" << 0 << "restore"
-        << cannotReadLines(0) << kNoCall;
+        << imageLines("missing", 0) << kNoCall;
     QTest::newRow("bare device, no firmware folder")
         << "bare" << QString() << "no firmware folder" << 0 << "check"
-        << ConsoleLines::noDeviceProbe << "qdOpenBootstrapDevice";
+        << ConsoleLines::noDeviceProbe + imageLines("missing", 0) << kNoCall;
+
+    // Without the list the images are not verified, as the flows say: a
+    // damaged one reaches the device library, which refuses it only once it
+    // has erased the region.
+    QTest::newRow("running device, run image truncated, no list")
+        << "running" << QString() << "truncated, no list" << 1 << "update"
+        << QStringList { kNoList } + failedWriteLines("update", 1) << kWrites[1];
+    QTest::newRow("bare device, boot image corrupt, no list")
+        << "bare" << QString() << "corrupt, no list" << 0 << "check"
+        << ConsoleLines::noDeviceProbe + QStringList { kNoList } << "qdOpenBootstrapDevice";
 
     // A boot sector already at its target is skipped, so its image is never asked for.
     QTest::newRow("boot sector current, boot image missing")
@@ -213,8 +233,7 @@ void tst_BadInput::operatorInput_data()
     QTest::newRow("odd working directory, bare device")
         << "bare" << odd << QString() << 0 << "restore" << ConsoleLines::restoreStages << QString();
     QTest::newRow("odd working directory, fpga image corrupt")
-        << "running" << odd << "corrupt" << 2 << "update" << failedWriteLines("update", 2)
-        << "qdBootWriteFPGAProgram";
+        << "running" << odd << "corrupt" << 2 << "update" << imageLines("corrupt", 2) << kNoCall;
 }
 
 void tst_BadInput::operatorInput()
@@ -235,6 +254,7 @@ void tst_BadInput::operatorInput()
     }
     if (!damage.isEmpty())
         QVERIFY(spoil(damage, component));
+    lines.replaceInStrings(kWorkingFolder, QDir::currentPath());
     const QMap<QString, QByteArray> before = firmwareSnapshot();
 
     const bool check = flow == QLatin1String("check");
@@ -271,9 +291,12 @@ void tst_BadInput::operatorInput()
                 qPrintable(line));
     }
     if (call == kNoCall) {
-        // Stopped before the device was opened: no call, nothing changed.
+        // Stopped before the device was opened, or the probe before its
+        // bootstrap: no call, nothing changed.
         QCOMPARE(trace.size(), probeCalls);
         QCOMPARE(sim.read(), probed);
+        if (check)
+            QVERIFY(!sim.traceNames().contains(QStringLiteral("qdOpenBootstrapDevice")));
     } else if (!call.isEmpty()) {
         // The spoilt image stops the call that reads it, and nothing follows.
         QVERIFY2(trace.last().startsWith(call + QLatin1Char('(')), qPrintable(trace.last()));

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build tree into a temporary folder and
 # reads it back: its name and version, the files it installs (launcher, private
-# program and device library, the three target images, desktop entry, AppStream
+# program and device library, the three target images and their checksum list
+# (which sha256sum -c passes), desktop entry, AppStream
 # metainfo, icon, man page and Debian documentation, and nothing of the tests
 # or the image generator), no maintainer scripts, and the runtime packages it
 # depends on. lintian, desktop-file-validate and appstreamcli check it as a
@@ -59,7 +60,7 @@ has_file() { # mode path
 check "launcher" has_file -rwxr-xr-x usr/bin/qd740n-updater
 check "private program" has_file -rwxr-xr-x usr/lib/qd740n-updater/qd740n-updater
 check "device library beside it" has_file -rw-r--r-- usr/lib/qd740n-updater/libqd_api.so
-for image in qd740n_boot_4.img qd740n_run_5.img qd740n_fpga_6.rbf; do
+for image in qd740n_boot_4.img qd740n_run_5.img qd740n_fpga_6.rbf SHA256SUMS; do
     check "image $image" has_file -rw-r--r-- "usr/share/qd740n-updater/firmware/$image"
 done
 check "desktop entry" has_file -rw-r--r-- "usr/share/applications/$app_id.desktop"
@@ -75,9 +76,9 @@ no_extras() {
 }
 check "no tests, benchmarks or image generator" no_extras
 regular_files() {
-    [ "$(grep -c "^-" "$tmp/files")" -eq 13 ]
+    [ "$(grep -c "^-" "$tmp/files")" -eq 14 ]
 }
-check "thirteen files in all" regular_files
+check "fourteen files in all" regular_files
 # The device library lives in the program's private folder: nothing for
 # ldconfig to do, and nothing left behind on removal.
 dpkg-deb -e "$deb" "$tmp/control"
@@ -114,6 +115,10 @@ runpath() {
         | grep -q 'Library runpath: \[\$ORIGIN\]$'
 }
 check "program RUNPATH is \$ORIGIN" runpath
+checksums_pass() {
+    (cd "$tmp/root/usr/share/qd740n-updater/firmware" && sha256sum --quiet -c SHA256SUMS)
+}
+check "the packaged images pass sha256sum -c SHA256SUMS" checksums_pass
 
 # lintian's default profile: no error and no warning. Its refusal to run as
 # root is only a note on standard error.

@@ -5,7 +5,8 @@
 # window (so it found its device library), run in the installed data folder
 # with the installed library loaded, and bootstrap a bare device from
 # ./firmware/qd740n_boot_4.img when Check Versions is pressed (so it found its
-# images), with its window icon set.
+# images), with its window icon set. The checksum list, in the build's
+# firmware folder and installed beside the images, passes sha256sum -c.
 #
 # Then the launcher with a site's own device library: the program loads that
 # library and runs in the site's data folder when both are there, and the
@@ -64,6 +65,10 @@ prefix="$tmp/pre fix"
     || fail "cmake --install failed"
 launcher="$prefix/bin/qd740n-updater"
 [ -x "$launcher" ] || fail "no launcher at bin/qd740n-updater"
+for firmware in "$build/bin/firmware" "$prefix/share/qd740n-updater/firmware"; do
+    (cd "$firmware" && sha256sum --quiet -c SHA256SUMS) >"$tmp/sha256sum.log" 2>&1 \
+        || fail "sha256sum -c SHA256SUMS fails in $firmware"
+done
 
 mkdir "$tmp/links" "$tmp/elsewhere"
 ln -s "../pre fix/bin/qd740n-updater" "$tmp/links/qd740n-updater"
@@ -79,9 +84,6 @@ unset WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=xcb
 export XDG_RUNTIME_DIR="$tmp/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
-# The single-copy lock of these runs, apart from any other copy's.
-export TMPDIR="$tmp/locks"
-mkdir "$TMPDIR"
 # No site library yet.
 site="$tmp/site"
 export QD740N_LOCAL_PREFIX="$site"

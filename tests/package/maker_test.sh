@@ -5,7 +5,8 @@
 # the usual links (libqd_api.so -> libqd_api.so.1 -> libqd_api.so.1.0.0): the
 # configuration needs neither Qt Test nor zlib, the file the program asks for
 # sits beside it in the build tree and once installed, a changed library is
-# copied again by the next build, the images are installed, and the installed
+# copied again by the next build, the images are installed with a checksum
+# list made from them that sha256sum -c passes, and the installed
 # program starts on that library. Then the same tree against a library without
 # a SONAME: the program asks for it by its bare name, not by its path.
 #
@@ -45,7 +46,8 @@ maker="$tmp/maker"
 mkdir -p "$maker/include" "$maker/lib" "$maker/firmware"
 cp "$source/device/qd_api.h" "$maker/include/"
 cp -P "$(dirname "$versioned")"/libqd_api.so* "$maker/lib/"
-cp "$firmware"/* "$maker/firmware/"
+# The maker's images only: the build makes their checksum list itself.
+cp "$firmware"/qd740n_* "$maker/firmware/"
 [ "$(readlink "$maker/lib/libqd_api.so")" = libqd_api.so.1 ] || fail "the stand-in has no SONAME link"
 
 build="$tmp/build"
@@ -97,12 +99,15 @@ for image in qd740n_boot_4.img qd740n_run_5.img qd740n_fpga_6.rbf; do
     cmp -s "$prefix/share/qd740n-updater/firmware/$image" "$maker/firmware/$image" \
         || fail "the maker's image $image is not installed"
 done
+for firmware in "$build/bin/firmware" "$prefix/share/qd740n-updater/firmware"; do
+    (cd "$firmware" && sha256sum --quiet -c SHA256SUMS) >"$tmp/sha256sum.log" 2>&1 \
+        || fail "sha256sum -c SHA256SUMS fails in $firmware"
+done
 
 # The installed program on the installed library, started by its launcher
 # with no site library to prefer; the banner asks the library for its version.
-mkdir "$tmp/locks"
 cd "$tmp"
-TMPDIR="$tmp/locks" QD740N_LOCAL_PREFIX="$tmp/no-site" QD740N_SIM_TRACE="$tmp/trace.txt" \
+QD740N_LOCAL_PREFIX="$tmp/no-site" QD740N_SIM_TRACE="$tmp/trace.txt" \
     "$prefix/bin/qd740n-updater" >"$tmp/app.log" 2>&1 &
 app=$!
 pids+=("$app")

@@ -1,7 +1,9 @@
 #include "messageboxanswerer.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 
 MessageBoxAnswerer::MessageBoxAnswerer(QMessageBox::StandardButton answer)
@@ -16,10 +18,17 @@ MessageBoxAnswerer::MessageBoxAnswerer(QMessageBox::StandardButton answer)
 
 void MessageBoxAnswerer::look()
 {
+    if (looking)
+        return;
+    looking = true;
+    const auto lookAgainLater = qScopeGuard([this] { looking = false; });
     for (QWidget *widget : QApplication::topLevelWidgets()) {
-        auto *box = qobject_cast<QMessageBox *>(widget);
+        QPointer<QMessageBox> box = qobject_cast<QMessageBox *>(widget);
         if (!box || !box->isVisible())
             continue;
+        // The hook may run the event loop, and top-level widgets may go meanwhile.
+        if (beforeAnswer && (!beforeAnswer(box) || !box || !box->isVisible()))
+            return;
         QAbstractButton *button = box->button(answer);
         if (!button && !box->buttons().isEmpty())
             button = box->buttons().constFirst();

@@ -7,12 +7,19 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <functional>
+
 class MessageBoxAnswerer
 {
 public:
     explicit MessageBoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::No);
 
     void setAnswer(QMessageBox::StandardButton button) { answer = button; }
+
+    // Runs before a box is answered, while it is still up. It may leave the
+    // box unanswered by returning false; it is then called again at the next
+    // look. A box gone when it returns is left alone.
+    std::function<bool(QMessageBox *)> beforeAnswer;
 
     int answered() const { return count; }
     QString title() const { return lastTitle; }
@@ -25,6 +32,7 @@ private:
 
     QMessageBox::StandardButton answer;
     QTimer timer;
+    bool looking = false; // beforeAnswer may wait, and the timer fires meanwhile
     int count = 0;
     QString lastTitle;
     QString lastText;

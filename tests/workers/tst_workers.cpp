@@ -5,8 +5,10 @@
 #include "detectstate.h"
 #include "restorethread.h"
 #include "simdevicefile.h"
+#include "simimage.h"
 #include "updateversionthread.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -225,24 +227,72 @@ int statusField(const DeviceStatus &status, const QString &key)
     return status.fpgaVersion;
 }
 
-// Removes or empties one image of the test's firmware/ folder ("missing",
-// "empty"); an empty name leaves the folder as it is.
-bool spoil(const SimDeviceFile &sim, const QString &image, const QString &damage)
-{
-    if (image.isEmpty())
-        return true;
-    QFile file(sim.firmwarePath(image));
-    return damage == QLatin1String("missing") ? file.remove() : file.resize(0);
-}
-
-QString cannotRead(const QString &image)
-{
-    return say(QStringLiteral("Cannot read firmware image ./firmware/%1.").arg(image));
-}
-
 const QString kBootImage = QStringLiteral("qd740n_boot_4.img");
 const QString kRunImage = QStringLiteral("qd740n_run_5.img");
 const QString kFpgaImage = QStringLiteral("qd740n_fpga_6.rbf");
+const QString kChecksumList = QStringLiteral("SHA256SUMS");
+
+// Spoils one file of the test's firmware/ folder: "missing", "empty", cut to
+// 100 bytes ("truncated"), replaced by an image of version 3 ("version 3"),
+// named otherwise in the checksum list ("unlisted"), a folder in its place
+// ("unreadable") or a link to nothing ("dangling"). An empty name leaves the
+// folder as it is.
+bool spoil(const SimDeviceFile &sim, const QString &name, const QString &damage)
+{
+    if (name.isEmpty())
+        return true;
+    QFile file(sim.firmwarePath(name));
+    if (damage == QLatin1String("missing"))
+        return file.remove();
+    if (damage == QLatin1String("unreadable"))
+        return file.remove() && QDir().mkdir(file.fileName());
+    if (damage == QLatin1String("dangling"))
+        return file.remove() && QFile::link(QStringLiteral("nowhere"), file.fileName());
+    if (damage == QLatin1String("empty") || damage == QLatin1String("truncated"))
+        return file.resize(damage == QLatin1String("empty") ? 0 : 100);
+    QByteArray bytes;
+    if (damage == QLatin1String("version 3")) {
+        const SimImage::Region region = name == kBootImage ? SimImage::Boot
+            : name == kRunImage                            ? SimImage::Run
+                                                           : SimImage::Fpga;
+        bytes = SimImage::build(region, 3, SimImage::payloadFor(region, 3));
+    } else {
+        file.setFileName(sim.firmwarePath(kChecksumList));
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        bytes = file.readAll().replace(name.toLatin1(), name.toLatin1() + ".old");
+        file.close();
+    }
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(bytes) == bytes.size();
+}
+
+// The image lines name the files by their absolute paths, which are known
+// only once the test runs in its own folder.
+const QString kWorkingFolder = QStringLiteral("<working folder>");
+
+QString cannotRead(const QString &image)
+{
+    return say(
+        QStringLiteral("Cannot read firmware image %1/firmware/%2.").arg(kWorkingFolder, image));
+}
+
+QString mismatch(const QString &image)
+{
+    return say(QStringLiteral("Firmware image %1/firmware/%2 does not match its checksum.")
+                   .arg(kWorkingFolder, image));
+}
+
+const QString kNoList = say(
+    QStringLiteral("No checksum list %1/firmware/SHA256SUMS: the firmware images are not verified.")
+        .arg(kWorkingFolder));
+const QString kUnreadableList
+    = say(QStringLiteral("Cannot read checksum list %1/firmware/SHA256SUMS.").arg(kWorkingFolder));
+
+QStringList inWorkingFolder(QStringList steps)
+{
+    return steps.replaceInStrings(kWorkingFolder, QDir::currentPath());
+}
 
 } // namespace
 
@@ -264,10 +314,13 @@ private slots:
 void TestWorkers::probe_data()
 {
     QTest::addColumn<QJsonObject>("device");
-    QTest::addColumn<bool>("bootImagePresent");
+    QTest::addColumn<QString>("file"); // spoilt in firmware/, if any
+    QTest::addColumn<QString>("damage");
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<int>("state");
     QTest::addColumn<QJsonObject>("fields"); // status fields the path leaves reliable
+
+    const QString intact;
 
     const QJsonObject running = device({ { "boot", 3 }, { "run", 5 }, { "fpga", 7 } });
     const QJsonObject bootLoader = device({ { "bootLoader", true } });
@@ -278,68 +331,80 @@ void TestWorkers::probe_data()
         + QStringList { call("qdBootOpenDevice", 2), say("Failed to open QD740N boot device."),
               say("Looking to bootstrap QD740N.") };
 
-    QTest::newRow("running") << running << true
+    QTest::newRow("running") << running << intact << intact
                              << QStringList { call("qdOpenDevice"), call("qdGetFirmwareVersion"),
                                     call("qdGetDeviceInfo"), call("qdCloseDevice") }
                              << int(Running)
                              << QJsonObject { { "serial", kSerial }, { "boot", 3 }, { "run", 5 },
                                     { "fpga", 7 } };
     QTest::newRow("running, version query fails")
-        << device({ { "fail", failing("qdGetFirmwareVersion") } }) << true
+        << device({ { "fail", failing("qdGetFirmwareVersion") } }) << intact << intact
         << QStringList { call("qdOpenDevice"), call("qdGetFirmwareVersion", 1),
                call("qdCloseDevice"), say("Failed to retrieve firmware versions.") }
         << int(NotDetected) << QJsonObject {};
     QJsonObject serialFails = running;
     serialFails.insert("fail", failing("qdGetDeviceInfo", -7));
     QTest::newRow("running, serial query fails")
-        << serialFails << true
+        << serialFails << intact << intact
         << QStringList { call("qdOpenDevice"), call("qdGetFirmwareVersion"),
                call("qdGetDeviceInfo", -7), call("qdCloseDevice"),
                say("Failed to retrieve serial number.") }
         << int(NotDetected) << QJsonObject { { "boot", 3 }, { "run", 5 }, { "fpga", 7 } };
-    QTest::newRow("boot loader") << bootLoader << true
+    QTest::newRow("boot loader") << bootLoader << intact << intact
                                  << toBootLoader
             + QStringList { call("qdBootOpenDevice"), call("qdBootGetDeviceSerial"),
                   call("qdBootCloseDevice") }
                                  << int(BootLoader) << QJsonObject { { "serial", kSerial } };
     QJsonObject bootLoaderSerialFails = bootLoader;
     bootLoaderSerialFails.insert("fail", failing("qdBootGetDeviceSerial"));
-    QTest::newRow("boot loader, serial query fails") << bootLoaderSerialFails << true
+    QTest::newRow("boot loader, serial query fails") << bootLoaderSerialFails << intact << intact
                                                      << toBootLoader
             + QStringList { call("qdBootOpenDevice"), call("qdBootGetDeviceSerial", 1),
                   call("qdBootCloseDevice"), say("Failed to retrieve serial number.") }
                                                      << int(NotDetected) << QJsonObject {};
-    QTest::newRow("boot region erased, bootstrapped") << bare << true
+    QTest::newRow("boot region erased, bootstrapped") << bare << intact << intact
                                                       << toBootstrap
             + QStringList { call("qdOpenBootstrapDevice"), call("qdBootGetSerialFromFlash"),
                   call("qdBootCloseDevice") } << int(Bootstrapped)
                                                       << QJsonObject { { "serial", kSerial } };
     QJsonObject flashSerialFails = bare;
     flashSerialFails.insert("fail", failing("qdBootGetSerialFromFlash", 3));
-    QTest::newRow("bootstrapped, flash serial fails") << flashSerialFails << true
+    QTest::newRow("bootstrapped, flash serial fails") << flashSerialFails << intact << intact
                                                       << toBootstrap
             + QStringList { call("qdOpenBootstrapDevice"), call("qdBootGetSerialFromFlash", 3),
                   call("qdBootCloseDevice") } << int(NotDetected)
                                                       << QJsonObject {};
-    QTest::newRow("no device") << device({ { "attached", false } }) << true
+    QTest::newRow("no device") << device({ { "attached", false } }) << intact << intact
                                << toBootstrap + QStringList { call("qdOpenBootstrapDevice", 2) }
                                << int(NotDetected) << QJsonObject {};
+    // The boot image is checked before the bootstrap runs it: a bad one is
+    // named, and the device is not called.
     QTest::newRow("boot image missing from firmware/")
-        << bare << false << toBootstrap + QStringList { call("qdOpenBootstrapDevice", 4) }
+        << bare << kBootImage << "missing" << toBootstrap + QStringList { cannotRead(kBootImage) }
         << int(NotDetected) << QJsonObject {};
+    QTest::newRow("boot image truncated")
+        << bare << kBootImage << "truncated" << toBootstrap + QStringList { mismatch(kBootImage) }
+        << int(NotDetected) << QJsonObject {};
+    QTest::newRow("no checksum list, bootstrapped")
+        << bare << kChecksumList << "missing"
+        << toBootstrap
+            + QStringList { kNoList, call("qdOpenBootstrapDevice"),
+                  call("qdBootGetSerialFromFlash"), call("qdBootCloseDevice") }
+        << int(Bootstrapped) << QJsonObject { { "serial", kSerial } };
 }
 
 void TestWorkers::probe()
 {
     QFETCH(QJsonObject, device);
-    QFETCH(bool, bootImagePresent);
+    QFETCH(QString, file);
+    QFETCH(QString, damage);
     QFETCH(QStringList, steps);
     QFETCH(int, state);
     QFETCH(QJsonObject, fields);
 
     SimDeviceFile sim(device);
-    if (!bootImagePresent)
-        QVERIFY(QFile::remove(sim.firmwarePath(QStringLiteral("qd740n_boot_4.img"))));
+    QVERIFY(spoil(sim, file, damage));
+    steps = inWorkingFolder(steps);
     CheckVersionThread worker;
     Run run;
     runWorker(worker, &CheckVersionThread::updateText, sim, run);
@@ -367,7 +432,7 @@ void TestWorkers::update_data()
 {
     QTest::addColumn<QList<int>>("version"); // on the device and in the probe's status
     QTest::addColumn<QJsonObject>("fail");
-    QTest::addColumn<QString>("image"); // spoilt in firmware/, if any
+    QTest::addColumn<QString>("file"); // spoilt in firmware/, if any
     QTest::addColumn<QString>("damage");
     QTest::addColumn<int>("serial"); // in the probe's status
     QTest::addColumn<QStringList>("steps");
@@ -429,12 +494,13 @@ void TestWorkers::update_data()
     failAt(
         "FPGA write fails", "qdBootWriteFPGAProgram", 1, "Failed Writing", regions(4, 5, erased));
 
-    // An image the update would write is unreadable: it says so before any
-    // device call. Images of components it skips are not looked at.
-    auto imageRow = [&](const char *tag, const QList<int> &version, const QString &image,
+    // An image the update would write is unreadable, or not the one the
+    // checksum list gives: it says so before any device call. Images of
+    // components it skips are not looked at. Without a list it goes on.
+    auto imageRow = [&](const char *tag, const QList<int> &version, const QString &file,
                         const QString &damage, const QStringList &steps) {
         const bool stops = steps.size() == 1;
-        QTest::newRow(tag) << version << none << image << damage << kSerial << steps << !stops
+        QTest::newRow(tag) << version << none << file << damage << kSerial << steps << !stops
                            << (stops ? regions(version.at(0), version.at(1), version.at(2))
                                      : target);
     };
@@ -449,13 +515,26 @@ void TestWorkers::update_data()
         opened + QStringList { skipBoot } + runWritten + QStringList { skipFpga });
     imageRow("4.5.3, run image empty but not written", { 4, 5, 3 }, kRunImage, "empty",
         opened + QStringList { skipBoot, skipRun } + fpgaWritten);
+    imageRow(
+        "4.4.6, run image truncated", { 4, 4, 6 }, kRunImage, "truncated", { mismatch(kRunImage) });
+    imageRow("4.4.6, run image of version 3", { 4, 4, 6 }, kRunImage, "version 3",
+        { mismatch(kRunImage) });
+    imageRow("3.3.3, FPGA image not in the list", { 3, 3, 3 }, kFpgaImage, "unlisted",
+        { mismatch(kFpgaImage) });
+    imageRow("4.4.6, checksum list unreadable", { 4, 4, 6 }, kChecksumList, "unreadable",
+        { kUnreadableList });
+    imageRow("4.4.6, checksum list a link to nothing", { 4, 4, 6 }, kChecksumList, "dangling",
+        { kUnreadableList });
+    imageRow("4.4.6, no checksum list", { 4, 4, 6 }, kChecksumList, "missing",
+        QStringList { kNoList } + opened + QStringList { skipBoot } + runWritten
+            + QStringList { skipFpga });
 }
 
 void TestWorkers::update()
 {
     QFETCH(QList<int>, version);
     QFETCH(QJsonObject, fail);
-    QFETCH(QString, image);
+    QFETCH(QString, file);
     QFETCH(QString, damage);
     QFETCH(int, serial);
     QFETCH(QStringList, steps);
@@ -464,7 +543,8 @@ void TestWorkers::update()
 
     SimDeviceFile sim(device({ { "boot", version.at(0) }, { "run", version.at(1) },
         { "fpga", version.at(2) }, { "fail", fail } }));
-    QVERIFY(spoil(sim, image, damage));
+    QVERIFY(spoil(sim, file, damage));
+    steps = inWorkingFolder(steps);
     UpdateVersionThread worker;
     worker.status = DeviceStatus { Running, serial, version.at(0), version.at(1), version.at(2) };
     QSignalSpy replaceSpy(&worker, &UpdateVersionThread::replaceLastLine);
@@ -485,7 +565,7 @@ void TestWorkers::update()
 void TestWorkers::restore_data()
 {
     QTest::addColumn<QJsonObject>("device");
-    QTest::addColumn<QString>("image"); // spoilt in firmware/, if any
+    QTest::addColumn<QString>("file"); // spoilt in firmware/, if any
     QTest::addColumn<QString>("damage");
     QTest::addColumn<int>("state"); // in the probe's status
     QTest::addColumn<QStringList>("steps");
@@ -539,6 +619,18 @@ void TestWorkers::restore_data()
     QTest::newRow("boot loader, FPGA image missing")
         << inBootLoader << kFpgaImage << "missing" << int(BootLoader)
         << QStringList { cannotRead(kFpgaImage) } << false << regions(3, 3, 3);
+    QTest::newRow("boot loader, run image truncated")
+        << inBootLoader << kRunImage << "truncated" << int(BootLoader)
+        << QStringList { mismatch(kRunImage) } << false << regions(3, 3, 3);
+    QTest::newRow("boot region erased, boot image of version 3")
+        << bare << kBootImage << "version 3" << int(Bootstrapped)
+        << QStringList { mismatch(kBootImage) } << false << regions(erased, 3, 3);
+    QTest::newRow("boot loader, FPGA image not in the list")
+        << inBootLoader << kFpgaImage << "unlisted" << int(BootLoader)
+        << QStringList { mismatch(kFpgaImage) } << false << regions(3, 3, 3);
+    QTest::newRow("boot loader, no checksum list")
+        << inBootLoader << kChecksumList << "missing" << int(BootLoader)
+        << QStringList { kNoList } + opened + restored + closed << true << target;
 
     // The device opened must be the one the check found: its serial is read
     // and compared before anything is cleared or written.
@@ -604,7 +696,7 @@ void TestWorkers::restore_data()
 void TestWorkers::restore()
 {
     QFETCH(QJsonObject, device);
-    QFETCH(QString, image);
+    QFETCH(QString, file);
     QFETCH(QString, damage);
     QFETCH(int, state);
     QFETCH(QStringList, steps);
@@ -612,7 +704,8 @@ void TestWorkers::restore()
     QFETCH(QJsonObject, after);
 
     SimDeviceFile sim(device);
-    QVERIFY(spoil(sim, image, damage));
+    QVERIFY(spoil(sim, file, damage));
+    steps = inWorkingFolder(steps);
     RestoreThread worker;
     // The versions are not the device's: the restore must not look at them.
     worker.status = DeviceStatus { state, kSerial, 4, 5, 6 };

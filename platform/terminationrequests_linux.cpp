@@ -35,8 +35,14 @@ void TerminationRequests::catchSignals()
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : { SIGINT, SIGTERM, SIGHUP })
+    for (const int signal : { SIGINT, SIGTERM, SIGHUP }) {
+        // A signal ignored when the program started (nohup ignores SIGHUP)
+        // stays ignored: whoever started it asked for that.
+        struct sigaction current = {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(signal, &action, nullptr);
+    }
 }
 
 TerminationRequests::TerminationRequests()

@@ -1,8 +1,8 @@
 // A window manager's request to close a window reaches the widget only while
 // no modal dialog blocks that window: the toolkit drops it otherwise, without
-// a word. While a worker runs, the busy dialog blocks the main window, so
-// this watches the X11 connection for the request itself and reports it,
-// for the window to say why it stays open. Elsewhere it reports nothing.
+// a word. While a flow runs, its busy dialog blocks the main window, so this
+// watches the window system (the X11 connection on Linux) for the request
+// itself and reports it, for the window to say why it stays open.
 #pragma once
 
 #include <QAbstractNativeEventFilter>
@@ -25,6 +25,7 @@ signals:
 
 private:
     QWidget *window;
+    // X11: the two atoms that make up a close request.
     uint32_t protocolsAtom = 0;
     uint32_t deleteWindowAtom = 0;
 };

@@ -1,8 +1,8 @@
-// The requests to end the program that reach it from outside its window:
-// SIGINT (Ctrl+C in the terminal it was started from), SIGTERM (logout,
-// shutdown) and SIGHUP (that terminal closed). Instead of ending the process
-// on the spot, perhaps in the middle of a flash write, each one becomes the
-// closeRequested() signal on the GUI thread.
+// The requests to end the program that reach it from outside its window, on
+// Linux the signals SIGINT (Ctrl+C in the terminal it was started from),
+// SIGTERM (logout, shutdown) and SIGHUP (that terminal closed). Instead of
+// ending the process on the spot, perhaps in the middle of a flash write, each
+// one becomes the closeRequested() signal on the GUI thread.
 #pragma once
 
 #include <QObject>
