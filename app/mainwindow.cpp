@@ -27,7 +27,8 @@ MainWindow::MainWindow(QWidget *parent)
 }
 
 // The packaged icon, for this window and the dialogs it brings up. It is an
-// SVG, drawn by a plugin that takes a few milliseconds to load, so it is set
+// SVG (a PNG drawn from it on Windows, whose Qt here has no SVG icon engine),
+// drawn by a plugin that takes a few milliseconds to load, so it is set
 // once the window has first been painted rather than holding the window back,
 // and only where the application has none yet.
 void MainWindow::paintEvent(QPaintEvent *event)
@@ -37,7 +38,7 @@ void MainWindow::paintEvent(QPaintEvent *event)
         return;
     iconRequested = true;
     QTimer::singleShot(0, this,
-        [] { QApplication::setWindowIcon(QIcon(QStringLiteral(":/qd740n-updater.svg"))); });
+        [] { QApplication::setWindowIcon(QIcon(QStringLiteral(QD740N_WINDOW_ICON))); });
 }
 
 void MainWindow::requestClose()
