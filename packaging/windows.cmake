@@ -41,6 +41,8 @@ set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/windows-licenses.txt
 set(CPACK_NSIS_DEFINES "  Target amd64-unicode")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_INSTALLED_ICON_NAME qd740n-updater.exe)
+set(CPACK_NSIS_MUI_ICON ${CMAKE_CURRENT_SOURCE_DIR}/qd740n-updater.ico)
+set(CPACK_NSIS_MUI_UNIICON ${CMAKE_CURRENT_SOURCE_DIR}/qd740n-updater.ico)
 # Written into the installer's script as they stand, backslashes and all.
 set(CPACK_VERBATIM_VARIABLES ON)
 # The shortcut's working folder is the output folder at the time it is made.

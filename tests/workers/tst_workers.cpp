@@ -523,8 +523,11 @@ void TestWorkers::update_data()
         { mismatch(kFpgaImage) });
     imageRow("4.4.6, checksum list unreadable", { 4, 4, 6 }, kChecksumList, "unreadable",
         { kUnreadableList });
+#ifndef Q_OS_WIN
+    // On Windows QFile::link makes a shortcut, a file of its own, not a link.
     imageRow("4.4.6, checksum list a link to nothing", { 4, 4, 6 }, kChecksumList, "dangling",
         { kUnreadableList });
+#endif
     imageRow("4.4.6, no checksum list", { 4, 4, 6 }, kChecksumList, "missing",
         QStringList { kNoList } + opened + QStringList { skipBoot } + runWritten
             + QStringList { skipFpga });
