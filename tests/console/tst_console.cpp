@@ -22,7 +22,7 @@ namespace {
 
 const QStringList bannerLines = {
     QStringLiteral("QD740N firmware updater"),
-    QStringLiteral("QD API version 1.0.0 (simulated)"),
+    QStringLiteral("QD API version 1.0.0 (SIMULATED QD740N, no real device is touched)"),
     QStringLiteral("Update to firmware version 4.5.6"),
     QString(),
     QStringLiteral("Ensure the QD740N is fully connected to the PC."),
@@ -109,8 +109,9 @@ void TestConsole::apiVersionText_data()
     QTest::addColumn<QString>("traced");
 
     QTest::newRow("library default")
-        << QJsonValue(QJsonValue::Undefined) << "QD API version 1.0.0 (simulated)"
-        << "qdGetAPIVersion() -> \"1.0.0 (simulated)\"";
+        << QJsonValue(QJsonValue::Undefined)
+        << "QD API version 1.0.0 (SIMULATED QD740N, no real device is touched)"
+        << "qdGetAPIVersion() -> \"1.0.0 (SIMULATED QD740N, no real device is touched)\"";
     QTest::newRow("own text") << QJsonValue("7.3.1-bench") << "QD API version 7.3.1-bench"
                               << "qdGetAPIVersion() -> \"7.3.1-bench\"";
     QTest::newRow("percent signs") << QJsonValue("100% %s %d") << "QD API version 100% %s %d"
