@@ -21,13 +21,16 @@ public slots:
     void requestClose();
 
 protected:
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
     void explainRefusedClose();
+    void fitFrameToScreen();
 
     Updater *updater;
     QPointer<QMessageBox> closeRefusal; // while shown, a further close shows no second one
     bool iconRequested = false;
+    bool frameFitted = false;
 };

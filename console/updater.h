@@ -41,6 +41,8 @@ private:
     void appendLine(const QString &s, const QTextCharFormat &format);
     void runWorkerBlocking(QThread &worker, const QString &dialogText);
     void addVerdict(bool succeeded);
+    void offer(QPushButton *button);
+    void lock();
     void closeIfRequested();
 
     DeviceStatus status;
@@ -49,5 +51,6 @@ private:
     QPushButton *updateButton;
     QPushButton *restoreButton;
     bool workerRunning = false;
+    bool locked = false; // after an update or restore, for the rest of the run
     bool closeRequested = false;
 };

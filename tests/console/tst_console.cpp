@@ -12,6 +12,7 @@
 #include <QMetaMethod>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -288,18 +289,24 @@ void TestConsole::initialControls()
     QVERIFY(window.centralWidget()->isEnabled());
 }
 
-// No larger than the screen's available area: 800 by 400 where that fits;
-// on a smaller screen the log gives up the width and the buttons stay whole.
-// The busy dialog fits too. CTest runs this again on small screens.
+// The whole window, frame included, on the screen's available area: 800 by
+// 400 where that fits; on a smaller screen the log gives up the width and the
+// buttons stay whole. The busy dialog fits too, and after an update the log
+// shows its last line. CTest runs this again on small screens.
 void TestConsole::fitsScreen()
 {
     SimDeviceFile sim;
-    const QSize available = QGuiApplication::primaryScreen()->availableSize();
+    const QRect availableArea = QGuiApplication::primaryScreen()->availableGeometry();
+    const QSize available = availableArea.size();
     ConsoleDriver console;
     QVERIFY(console.exposed);
-    const MainWindow &window = console.window;
+    MainWindow &window = console.window;
 
-    QCOMPARE(window.size(), QSize(800, 400).boundedTo(available));
+    // The offscreen platform frames its windows, as a window manager does.
+    const QSize frame = window.frameGeometry().size() - window.size();
+    QVERIFY(frame.width() > 0 && frame.height() > 0);
+    QTRY_VERIFY(availableArea.contains(window.frameGeometry()));
+    QCOMPARE(window.size(), QSize(800, 400).boundedTo(available - frame));
     for (const QPushButton *button : window.findChildren<QPushButton *>()) {
         QVERIFY(window.rect().contains(QRect(button->mapTo(&window, QPoint()), button->size())));
         QVERIFY(button->width() >= button->sizeHint().width());
@@ -313,6 +320,16 @@ void TestConsole::fitsScreen()
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QVERIFY(dialog.width() <= available.width());
     QVERIFY(dialog.height() <= available.height());
+    dialog.hide();
+
+    // Made smaller still, with the log scrolled back to the banner, the
+    // window shows the update's last line all the same.
+    window.resize(window.width(), 200);
+    QVERIFY(console.press(console.checkButton()));
+    console.logView()->verticalScrollBar()->setValue(0);
+    QVERIFY(console.press(console.updateButton()));
+    const QStringList lockProblems = console.lockProblems();
+    QVERIFY2(lockProblems.isEmpty(), qPrintable(lockProblems.join("; ")));
 }
 
 void TestConsole::layout()
@@ -357,6 +374,15 @@ void TestConsole::layout()
     QVERIFY(update->geometry().bottom() < restore->geometry().top());
     QVERIFY(restore->geometry().bottom() < updater->height() / 2);
     QVERIFY(log->height() > updater->height() / 2);
+
+    // The keyboard starts on the log; Tab goes on to the buttons, top down.
+    QCOMPARE(console.window.focusWidget(), log);
+    QList<const QWidget *> tabOrder { log };
+    for (QWidget *next = log->nextInFocusChain(); next != log; next = next->nextInFocusChain()) {
+        if (next->focusPolicy() & Qt::TabFocus)
+            tabOrder << next;
+    }
+    QCOMPARE(tabOrder, (QList<const QWidget *> { log, check, update, restore }));
 }
 
 void TestConsole::slotTable_data()
