@@ -347,7 +347,9 @@ launch()
     local run=$1 trace=$2
     (
         cd "$WORK/app" || exit 1
-        env QT_QPA_PLATFORM=xcb \
+        # A script's background job starts with SIGINT ignored, which the
+        # program keeps; it gets SIGINT as a start from a terminal does.
+        env --default-signal=INT QT_QPA_PLATFORM=xcb \
             QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
             QD740N_SIM_DEVICE="$WORK/device.json" \
             QD740N_SIM_TRACE="$trace" \
