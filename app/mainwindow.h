@@ -19,10 +19,14 @@ public slots:
     void requestClose();
 
 protected:
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void fitFrameToScreen();
+
     Updater *updater;
     bool iconRequested = false;
+    bool frameFitted = false;
 };

@@ -71,7 +71,7 @@ QWidget *consoleWidgets()
         log->append(QString::fromLatin1(text));
     };
     addLine("QD740N firmware updater");
-    addLine("QD API version 1.0.0 (simulated)");
+    addLine("QD API version 1.0.0 (SIMULATED QD740N, no real device is touched)");
     addLine("Update to firmware version 4.5.6");
     addLine("");
     addLine("Ensure the QD740N is fully connected to the PC.");

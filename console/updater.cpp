@@ -27,6 +27,11 @@ Updater::Updater(QWidget *parent)
     logView->setObjectName(QStringLiteral("logView"));
     logView->setReadOnly(true);
     logView->setAccessibleName(QStringLiteral("Log"));
+    // The keyboard focus shows on the log as it does on the buttons: its frame
+    // is highlighted, and as wide as the plain one, so nothing moves.
+    logView->setStyleSheet(
+        QStringLiteral("QTextEdit { border: 1px solid palette(mid); padding: 1px; }"
+                       "QTextEdit:focus { border: 2px solid palette(highlight); padding: 0px; }"));
 
     checkButton = new QPushButton(QStringLiteral("  Check Versions  "));
     checkButton->setObjectName(QStringLiteral("checkButton"));
@@ -52,6 +57,9 @@ Updater::Updater(QWidget *parent)
     buttonBox->addStretch(0); // keeps the buttons at the top
     layout->addLayout(logBox);
     layout->addLayout(buttonBox);
+    setTabOrder(logView, checkButton);
+    setTabOrder(checkButton, updateButton);
+    setTabOrder(updateButton, restoreButton);
 
     connect(checkButton, &QPushButton::clicked, this, &Updater::checkVersions);
     connect(updateButton, &QPushButton::clicked, this, &Updater::updateDevice);
@@ -94,9 +102,9 @@ void Updater::addColouredLine(const QString &s, const QColor &colour)
 // Each line goes in at the end of the log as a paragraph of plain text with a
 // format of its own: no line is ever taken for markup, wherever it comes from
 // (the library's version text included), and where the operator last clicked
-// or selected cannot colour it. Plain lines carry no colour, so they grey out
-// with the rest of the log when the console is disabled. As with append(), a
-// log scrolled to its end stays there.
+// or selected cannot colour it. Plain lines carry no colour of their own: they
+// are drawn in the log's text colour. As with append(), a log scrolled to its
+// end stays there.
 void Updater::appendLine(const QString &s, const QTextCharFormat &format)
 {
     QScrollBar *scrollBar = logView->verticalScrollBar();
@@ -198,7 +206,7 @@ void Updater::explainRefusedClose()
 
 void Updater::checkVersions()
 {
-    if (flowRunning)
+    if (flowRunning || locked)
         return;
     const QString dialogText
         = QStringLiteral("Checking QD740N firmware version\nEstimated 30 seconds\nPlease Wait");
@@ -210,7 +218,7 @@ void Updater::checkVersions()
     checkButton->setEnabled(false);
 
     MQProgressDialog dialog(dialogText);
-    dialog.show();
+    dialog.showFor(this);
     CheckVersionThread worker;
     connect(&worker, &CheckVersionThread::updateText, this, &Updater::addLine);
     runWorkerBlocking(worker);
@@ -229,7 +237,7 @@ void Updater::checkVersions()
         addLine(QString::asprintf("Found serial %d", status.serial));
         addLine(QStringLiteral("Firmware can now be restored."));
         addLine(QStringLiteral("Press Restore to continue."));
-        restoreButton->setEnabled(true);
+        offer(restoreButton);
         return;
     default:
         break;
@@ -250,14 +258,14 @@ void Updater::checkVersions()
             addLine(QStringLiteral("Cancelling operation."));
             return;
         }
-        updateButton->setEnabled(true);
+        offer(updateButton);
         addLine(QStringLiteral("Firmware can now be updated."));
         addLine(QStringLiteral("Press Update to continue."));
     } else if (status.bootVersion < kTargetBootVersion || status.runVersion < kTargetRunVersion
         || status.fpgaVersion < kTargetFpgaVersion) {
         addLine(QStringLiteral("Firmware requires update."));
         addLine(QStringLiteral("Press Update to continue."));
-        updateButton->setEnabled(true);
+        offer(updateButton);
     } else {
         addLine(QStringLiteral("Firmware does not require update."));
     }
@@ -265,7 +273,7 @@ void Updater::checkVersions()
 
 void Updater::updateDevice()
 {
-    if (flowRunning)
+    if (flowRunning || locked)
         return;
     const QString dialogText
         = QStringLiteral("Updating Device\nDO NOT UNPLUG THE DEVICE\n"
@@ -277,7 +285,7 @@ void Updater::updateDevice()
     addLine(QString());
 
     MQProgressDialog dialog(dialogText);
-    dialog.show();
+    dialog.showFor(this);
     UpdateVersionThread worker;
     worker.status = status;
     connect(&worker, &UpdateVersionThread::addLine, this, &Updater::addLine);
@@ -285,12 +293,12 @@ void Updater::updateDevice()
     runWorkerBlocking(worker);
 
     addVerdict(worker.succeeded);
-    setEnabled(false);
+    lock();
 }
 
 void Updater::restoreDevice()
 {
-    if (flowRunning)
+    if (flowRunning || locked)
         return;
     const QString dialogText = QStringLiteral(
         "Performing Device Restore\nDO NOT UNPLUG DEVICE\nEstimated 6 minutes\nPlease Wait...");
@@ -301,14 +309,36 @@ void Updater::restoreDevice()
     addLine(QString());
 
     MQProgressDialog dialog(dialogText);
-    dialog.show();
+    dialog.showFor(this);
     RestoreThread worker;
     worker.status = status;
     connect(&worker, &RestoreThread::addLine, this, &Updater::addLine);
     runWorkerBlocking(worker);
 
     addVerdict(worker.succeeded);
-    setEnabled(false);
+    lock();
+}
+
+// The button the check enabled is the operator's next step: it takes the
+// focus, so Space or Enter presses it.
+void Updater::offer(QPushButton *button)
+{
+    button->setEnabled(true);
+    button->setFocus(Qt::OtherFocusReason);
+}
+
+// After an update or restore nothing more may start: the buttons are disabled
+// for good and the flow slots refuse, however they are called. The log stays
+// enabled and read-only, in its own colours, so the report can still be
+// scrolled, selected and copied; it shows its last line, which tells the
+// operator to close the program.
+void Updater::lock()
+{
+    locked = true;
+    for (QPushButton *button : { checkButton, updateButton, restoreButton })
+        button->setEnabled(false);
+    QScrollBar *scrollBar = logView->verticalScrollBar();
+    scrollBar->setValue(scrollBar->maximum());
 }
 
 void Updater::addVerdict(bool succeeded)

@@ -52,6 +52,8 @@ private:
     void endFlow();
     void runWorkerBlocking(QThread &worker);
     void addVerdict(bool succeeded);
+    void offer(QPushButton *button);
+    void lock();
 
     DeviceStatus status;
     QTextEdit *logView;
@@ -59,6 +61,7 @@ private:
     QPushButton *updateButton;
     QPushButton *restoreButton;
     bool flowRunning = false;
+    bool locked = false; // after an update or restore, for the rest of the run
     bool closeRequested = false;
     std::optional<SessionGuard> sessionGuard; // while a flow runs
     QPointer<QMessageBox> closeRefusal; // while shown, a further close shows no second one

@@ -10,6 +10,8 @@ packages=(
     # the real-window tests: a virtual display, a mouse, screenshots, and the
     # accessibility tree read and driven as a screen reader does (AT-SPI)
     xvfb xauth xdotool x11-utils imagemagick python3-pyatspi at-spi2-core
+    # a real window manager, for the frame around the window and its dialogs
+    openbox
     # the sleep-inhibitor test: a private bus with logind mocked on it
     dbus python3-dbusmock
     # the window icon is an SVG, drawn by Qt's SVG icon engine

@@ -16,7 +16,9 @@ constexpr double maxTimeScale = 1000.0;
 
 const char *const regionFields[3] = { "boot", "run", "fpga" };
 
-const char *const defaultApiVersion = "1.0.0 (simulated)";
+// The program shows this text in its banner: an operator must see at once
+// that no real device is worked on.
+const char *const defaultApiVersion = "1.0.0 (SIMULATED QD740N, no real device is touched)";
 
 } // namespace
 

@@ -12,6 +12,7 @@
 #include <QMetaMethod>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -22,7 +23,7 @@ namespace {
 
 const QStringList bannerLines = {
     QStringLiteral("QD740N firmware updater"),
-    QStringLiteral("QD API version 1.0.0 (simulated)"),
+    QStringLiteral("QD API version 1.0.0 (SIMULATED QD740N, no real device is touched)"),
     QStringLiteral("Update to firmware version 4.5.6"),
     QString(),
     QStringLiteral("Ensure the QD740N is fully connected to the PC."),
@@ -109,8 +110,9 @@ void TestConsole::apiVersionText_data()
     QTest::addColumn<QString>("traced");
 
     QTest::newRow("library default")
-        << QJsonValue(QJsonValue::Undefined) << "QD API version 1.0.0 (simulated)"
-        << "qdGetAPIVersion() -> \"1.0.0 (simulated)\"";
+        << QJsonValue(QJsonValue::Undefined)
+        << "QD API version 1.0.0 (SIMULATED QD740N, no real device is touched)"
+        << "qdGetAPIVersion() -> \"1.0.0 (SIMULATED QD740N, no real device is touched)\"";
     QTest::newRow("own text") << QJsonValue("7.3.1-bench") << "QD API version 7.3.1-bench"
                               << "qdGetAPIVersion() -> \"7.3.1-bench\"";
     QTest::newRow("percent signs") << QJsonValue("100% %s %d") << "QD API version 100% %s %d"
@@ -287,18 +289,24 @@ void TestConsole::initialControls()
     QVERIFY(window.centralWidget()->isEnabled());
 }
 
-// No larger than the screen's available area: 800 by 400 where that fits;
-// on a smaller screen the log gives up the width and the buttons stay whole.
-// The busy dialog fits too. CTest runs this again on small screens.
+// The whole window, frame included, on the screen's available area: 800 by
+// 400 where that fits; on a smaller screen the log gives up the width and the
+// buttons stay whole. The busy dialog fits too, and after an update the log
+// shows its last line. CTest runs this again on small screens.
 void TestConsole::fitsScreen()
 {
     SimDeviceFile sim;
-    const QSize available = QGuiApplication::primaryScreen()->availableSize();
+    const QRect availableArea = QGuiApplication::primaryScreen()->availableGeometry();
+    const QSize available = availableArea.size();
     ConsoleDriver console;
     QVERIFY(console.exposed);
-    const MainWindow &window = console.window;
+    MainWindow &window = console.window;
 
-    QCOMPARE(window.size(), QSize(800, 400).boundedTo(available));
+    // The offscreen platform frames its windows, as a window manager does.
+    const QSize frame = window.frameGeometry().size() - window.size();
+    QVERIFY(frame.width() > 0 && frame.height() > 0);
+    QTRY_VERIFY(availableArea.contains(window.frameGeometry()));
+    QCOMPARE(window.size(), QSize(800, 400).boundedTo(available - frame));
     for (const QPushButton *button : window.findChildren<QPushButton *>()) {
         QVERIFY(window.rect().contains(QRect(button->mapTo(&window, QPoint()), button->size())));
         QVERIFY(button->width() >= button->sizeHint().width());
@@ -312,6 +320,16 @@ void TestConsole::fitsScreen()
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QVERIFY(dialog.width() <= available.width());
     QVERIFY(dialog.height() <= available.height());
+    dialog.hide();
+
+    // Made smaller still, with the log scrolled back to the banner, the
+    // window shows the update's last line all the same.
+    window.resize(window.width(), 200);
+    QVERIFY(console.press(console.checkButton()));
+    console.logView()->verticalScrollBar()->setValue(0);
+    QVERIFY(console.press(console.updateButton()));
+    const QStringList lockProblems = console.lockProblems();
+    QVERIFY2(lockProblems.isEmpty(), qPrintable(lockProblems.join("; ")));
 }
 
 void TestConsole::layout()
@@ -356,6 +374,15 @@ void TestConsole::layout()
     QVERIFY(update->geometry().bottom() < restore->geometry().top());
     QVERIFY(restore->geometry().bottom() < updater->height() / 2);
     QVERIFY(log->height() > updater->height() / 2);
+
+    // The keyboard starts on the log; Tab goes on to the buttons, top down.
+    QCOMPARE(console.window.focusWidget(), log);
+    QList<const QWidget *> tabOrder { log };
+    for (QWidget *next = log->nextInFocusChain(); next != log; next = next->nextInFocusChain()) {
+        if (next->focusPolicy() & Qt::TabFocus)
+            tabOrder << next;
+    }
+    QCOMPARE(tabOrder, (QList<const QWidget *> { log, check, update, restore }));
 }
 
 void TestConsole::slotTable_data()

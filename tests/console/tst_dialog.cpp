@@ -341,6 +341,10 @@ void TestDialog::dialogCannotBeDismissed()
     QVERIFY(!dialog.close());
     QVERIFY(dialog.isVisible());
     QVERIFY(!dialog.wasCanceled());
+    // Minimised all the same, it comes back.
+    dialog.setWindowState(Qt::WindowMinimized);
+    QTRY_VERIFY(!dialog.isMinimized());
+    QVERIFY(dialog.isVisible());
 }
 
 void TestDialog::busyDuringCheck()

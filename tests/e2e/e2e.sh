@@ -10,7 +10,8 @@
 #                   bootstrap-restore | no-device | empty-firmware |
 #                   swapped-unit | second-copy | held-restore |
 #                   signals-during-write | signal-during-question | nohup |
-#                   idle-sigterm | close-during-write | small-screen
+#                   idle-sigterm | close-during-write | small-screen |
+#                   small-screen-scaled
 #   BIN_DIR         folder holding qd740n-updater, libqd_api.so and firmware/
 #   CLOSE_HELPER    the qd740n-e2e-closewindow program
 #   SCREENSHOT_DIR  where ROAD-STAGE.png screenshots go
@@ -539,25 +540,44 @@ leave it unusable."$'\n''Wait until the current step has finished.'
     expect_firmware 740113
 }
 
-# on_screen WHAT 'X Y WIDTH HEIGHT': lies wholly on the screen.
-on_screen()
+# inside_screen 'X Y WIDTH HEIGHT': lies wholly on the screen.
+inside_screen()
 {
     local x y width height
-    read -r x y width height <<<"$2"
-    if [ "$x" -lt 0 ] || [ "$y" -lt 0 ] || [ $((x + width)) -gt "${SCREEN%x*}" ] \
-        || [ $((y + height)) -gt "${SCREEN#*x}" ]; then
-        fail "$1 (${width}x${height} at $x,$y) is not wholly on the $SCREEN screen"
-    fi
+    read -r x y width height <<<"$1"
+    [ "$x" -ge 0 ] && [ "$y" -ge 0 ] && [ $((x + width)) -le "${SCREEN%x*}" ] \
+        && [ $((y + height)) -le "${SCREEN#*x}" ]
 }
 
-# On a 640x480 screen the window opens no larger than the screen, its three
-# buttons wholly on it, and an update goes through, clicked with the mouse.
+# on_screen WHAT 'X Y WIDTH HEIGHT': fails the road unless it lies wholly on
+# the screen.
+on_screen()
+{
+    inside_screen "$2" || fail "$1 ($2: x y width height) is not wholly on the $SCREEN screen"
+}
+
+# expect_framed_on_screen: the window, frame included, comes to lie wholly on
+# the screen once the window manager has framed it.
+expect_framed_on_screen()
+{
+    local framed deadline=$((SECONDS + 10))
+    framed=$(framed_window)
+    until inside_screen "$framed"; do
+        [ "$SECONDS" -lt "$deadline" ] || on_screen "the window with its frame" "$framed"
+        sleep 0.1
+        framed=$(framed_window)
+    done
+    log "the window with its frame is $framed (x y width height) on the $SCREEN screen"
+}
+
+# On a 640x480 screen, under openbox, the window with its frame opens no
+# larger than the screen, its three buttons wholly on it, and an update goes
+# through, clicked with the mouse.
 road_small_screen()
 {
     device 740114 4 4 6
     start_app start
-    log "the window is $WINDOW_EXTENTS (x y width height) on the $SCREEN screen"
-    on_screen "the window" "$WINDOW_EXTENTS"
+    expect_framed_on_screen
     local button
     for button in 'Check Versions' Update Restore; do
         ask extents "$button"
@@ -568,14 +588,34 @@ road_small_screen()
     flow update Update click
     shot updated
     expect_line "$SUCCESS" "$GREEN"
+    expect_locked
     close_app
     expect_firmware 740114
+}
+
+# A 1366x768 laptop screen at a scale factor of 2, under openbox: the window
+# with its frame lies wholly on the screen, and an update goes through.
+road_small_screen_scaled()
+{
+    device 740115 4 4 6
+    start_app start
+    expect_framed_on_screen
+    flow check 'Check Versions'
+    flow update Update
+    shot updated
+    expect_line "$SUCCESS" "$GREEN"
+    expect_locked
+    close_app
+    expect_firmware 740115
 }
 
 require_tools
 mkdir -p "$SHOT_DIR" || fail "cannot make $SHOT_DIR"
 rm -f "$SHOT_DIR/$ROAD"-*.png # no stage of an earlier run may pass for this one's
-[ "$ROAD" = small-screen ] && SCREEN=640x480
+case $ROAD in
+small-screen) SCREEN=640x480 WINDOW_MANAGER=openbox ;;
+small-screen-scaled) SCREEN=1366x768 WINDOW_MANAGER=openbox && export QT_SCALE_FACTOR=2 ;;
+esac
 start_display
 prepare_app
 case $ROAD in
@@ -595,6 +635,7 @@ nohup) road_nohup ;;
 idle-sigterm) road_idle_sigterm ;;
 close-during-write) road_close_during_write ;;
 small-screen) road_small_screen ;;
+small-screen-scaled) road_small_screen_scaled ;;
 *) fail "unknown road $ROAD" ;;
 esac
 log "passed"

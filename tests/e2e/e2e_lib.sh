@@ -22,8 +22,10 @@ readonly FLOW_TIMEOUT=120
 readonly EXIT_TIMEOUT=30
 
 SCREEN=1024x768 # Xvfb's screen, set before start_display
+WINDOW_MANAGER=""  # openbox on the roads that need a frame around the window
 WORK=""         # this road's temporary folder
 XVFB_PID=""
+WM_PID=""       # the window manager, where the road has one
 BUS_PID=""      # the road's session bus
 LAUNCHER_PID="" # the AT-SPI bus launcher on it
 WATCH_PID=""    # a log watcher, while one runs
@@ -89,6 +91,7 @@ cleanup()
     stop "$WATCH_PID"
     stop "$LAUNCHER_PID"
     stop "$BUS_PID"
+    stop "$WM_PID"
     stop "$XVFB_PID"
     if [ "$FAILED" -eq 0 ] && [ -n "$WORK" ]; then
         rm -rf "$WORK"
@@ -98,7 +101,8 @@ cleanup()
 require_tools()
 {
     local tool missing=()
-    for tool in Xvfb xdotool import dbus-daemon dbus-send "$BUS_LAUNCHER" "$CLOSE_HELPER"; do
+    for tool in Xvfb xdotool xprop xwininfo import dbus-daemon dbus-send "$BUS_LAUNCHER" \
+        "$CLOSE_HELPER" $WINDOW_MANAGER; do
         command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
     done
     "$PYTHON" -c 'import pyatspi' 2>/dev/null || missing+=("$PYTHON with pyatspi")
@@ -151,6 +155,11 @@ start_display()
     XDG_RUNTIME_DIR="$WORK/runtime"
     export DISPLAY XDG_RUNTIME_DIR
     unset XAUTHORITY AT_SPI_BUS_ADDRESS
+    if [ -n "$WINDOW_MANAGER" ]; then
+        "$WINDOW_MANAGER" >"$WORK/wm.log" 2>&1 &
+        WM_PID=$!
+        wait_until "$START_TIMEOUT" "$WINDOW_MANAGER to manage the screen" wm_running
+    fi
 
     dbus-daemon --session --nofork --print-address=3 3>"$WORK/bus" >"$WORK/bus.log" 2>&1 &
     BUS_PID=$!
@@ -161,6 +170,22 @@ start_display()
     LAUNCHER_PID=$!
     wait_until "$START_TIMEOUT" "the AT-SPI bus launcher on the session bus" a11y_bus_named
     log "Xvfb $SCREEN on $DISPLAY, session bus $DBUS_SESSION_BUS_ADDRESS"
+}
+
+wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+
+# The main window with the frame the window manager put around it, as
+# "X Y WIDTH HEIGHT" on the screen.
+framed_window()
+{
+    local x y width height left right top bottom
+    read -r x y width height < <(xwininfo -id "$APP_WINDOW" | awk '
+        /Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
+        /Width:/ { w = $NF } /Height:/ { h = $NF } END { print x, y, w, h }')
+    IFS=', ' read -r left right top bottom < <(xprop -id "$APP_WINDOW" _NET_FRAME_EXTENTS \
+        | sed -n 's/.*= //p')
+    echo "$((x - ${left:-0})) $((y - ${top:-0})) $((width + ${left:-0} + ${right:-0}))" \
+        "$((height + ${top:-0} + ${bottom:-0}))"
 }
 
 # ---- the device ----
@@ -287,7 +312,7 @@ expect_console()
     [ "$REPLY" = "$1" ] || fail "the console is '$REPLY', expected '$1'"
 }
 
-expect_locked() { expect_console 'check=off update=off restore=off log=off'; }
+expect_locked() { expect_console 'check=off update=off restore=off log=on'; }
 
 # expect_line TEXT [COLOUR]: the log shows the paragraph TEXT in COLOUR
 # (r,g,b; by default -, the log's own colour).
@@ -322,7 +347,9 @@ launch()
     local run=$1 trace=$2
     (
         cd "$WORK/app" || exit 1
-        env QT_QPA_PLATFORM=xcb \
+        # A script's background job starts with SIGINT ignored, which the
+        # program keeps; it gets SIGINT as a start from a terminal does.
+        env --default-signal=INT QT_QPA_PLATFORM=xcb \
             QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
             QD740N_SIM_DEVICE="$WORK/device.json" \
             QD740N_SIM_TRACE="$trace" \

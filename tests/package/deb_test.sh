@@ -59,6 +59,7 @@ has_file() { # mode path
 }
 check "launcher" has_file -rwxr-xr-x usr/bin/qd740n-updater
 check "private program" has_file -rwxr-xr-x usr/lib/qd740n-updater/qd740n-updater
+check "the launcher's box program" has_file -rwxr-xr-x usr/lib/qd740n-updater/qd740n-updater-message
 check "device library beside it" has_file -rw-r--r-- usr/lib/qd740n-updater/libqd_api.so
 for image in qd740n_boot_4.img qd740n_run_5.img qd740n_fpga_6.rbf SHA256SUMS; do
     check "image $image" has_file -rw-r--r-- "usr/share/qd740n-updater/firmware/$image"
@@ -76,9 +77,9 @@ no_extras() {
 }
 check "no tests, benchmarks or image generator" no_extras
 regular_files() {
-    [ "$(grep -c "^-" "$tmp/files")" -eq 14 ]
+    [ "$(grep -c "^-" "$tmp/files")" -eq 15 ]
 }
-check "fourteen files in all" regular_files
+check "fifteen files in all" regular_files
 # The device library lives in the program's private folder: nothing for
 # ldconfig to do, and nothing left behind on removal.
 dpkg-deb -e "$deb" "$tmp/control"

@@ -9,10 +9,12 @@
 # firmware folder and installed beside the images, passes sha256sum -c.
 #
 # Then the launcher with a site's own device library: the program loads that
-# library and runs in the site's data folder when both are there, and the
-# launcher refuses to start it when the site's firmware folder is missing.
-# The site's folders are looked for under $QD740N_LOCAL_PREFIX, here a
-# temporary folder; without that library the installed one is used.
+# library and runs in the site's data folder when both are there. The
+# launcher refuses to start it when only one of the two is there, or when
+# the site's prefix is relative: on standard error and, that being no
+# terminal here, in a box on the screen. The site's folders are looked for
+# under $QD740N_LOCAL_PREFIX, here a temporary folder; without that library
+# and its folder the installed one is used.
 #
 # usage: install_test.sh CMAKE BUILD_DIR VERSION
 set -euo pipefail
@@ -141,15 +143,40 @@ echo "installed launcher ran from $prefix and bootstrapped from its firmware fol
 kill "$app"
 wait "$app" 2>/dev/null || true
 
-# A site's library without its firmware folder: the launcher says so and the
-# program does not start.
+# expect_refusal WHAT TEXT: the launcher, started as from the desktop menu
+# (standard error not a terminal), does not start the program: it says TEXT
+# on standard error and in a box, which is answered here, and ends with 1.
+box_shown() {
+    box=$(xdotool search --onlyvisible --name '^QD740N Firmware Update$' 2>/dev/null | head -n1)
+    [ -n "$box" ]
+}
+expect_refusal() {
+    local status=0 refused
+    "$launcher" >"$tmp/refused.log" 2>&1 &
+    refused=$!
+    pids+=("$refused")
+    wait_until 30 "$refused" box_shown || fail "$1: no box on the screen"
+    xdotool windowfocus --sync "$box" key Return || fail "$1: cannot answer the box"
+    wait "$refused" || status=$?
+    [ "$status" -eq 1 ] || fail "$1: the launcher ended with status $status"
+    grep -qF "$2" "$tmp/refused.log" || fail "$1: the launcher said: $(cat "$tmp/refused.log")"
+    ! grep -q '^qdGetAPIVersion' "$tmp/trace.txt" || fail "$1: the program was started"
+}
+rm -f "$tmp/trace.txt"
+
+# A site's firmware folder without its library, its library without its
+# firmware folder, a relative prefix: each would run the program on the
+# packaged simulator, or on the site's images with it.
+mkdir -p "$site/share/qd740n-updater/firmware"
+expect_refusal "the site's images without their library" \
+    "firmware folder $site/share/qd740n-updater/firmware/ is installed, but its library"
+rmdir "$site/share/qd740n-updater/firmware"
 mkdir -p "$site/lib/qd740n-updater"
 cp "$prefix/lib/qd740n-updater/libqd_api.so" "$site/lib/qd740n-updater/"
-status=0
-"$launcher" >"$tmp/refused.log" 2>&1 || status=$?
-[ "$status" -ne 0 ] || fail "the launcher started without the site's firmware folder"
-grep -qF "$site/share/qd740n-updater/firmware/ is missing" "$tmp/refused.log" \
-    || fail "the launcher did not name the missing folder: $(cat "$tmp/refused.log")"
+expect_refusal "the site's library without its images" \
+    "$site/share/qd740n-updater/firmware/ is missing"
+QD740N_LOCAL_PREFIX=site expect_refusal "a relative prefix" \
+    'QD740N_LOCAL_PREFIX must be an absolute folder, not "site"'
 
 # With the folder, the program loads the site's library, not the installed one.
 mkdir -p "$site/share/qd740n-updater/firmware"

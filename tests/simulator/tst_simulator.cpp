@@ -657,7 +657,7 @@ private slots:
 
         const QString n = QString::number(normal), h = QString::number(boot);
         const QStringList expected = {
-            "qdGetAPIVersion() -> \"1.0.0 (simulated)\"",
+            "qdGetAPIVersion() -> \"1.0.0 (SIMULATED QD740N, no real device is touched)\"",
             "qdOpenDevice() -> 0",
             "qdGetFirmwareVersion(" + n + ") -> 0",
             "qdGetDeviceInfo(" + n + ") -> 0",
@@ -682,7 +682,7 @@ private slots:
         QTest::addColumn<QJsonValue>("field");
         QTest::addColumn<QByteArray>("expected"); // null: a null pointer
 
-        const QByteArray fallback = "1.0.0 (simulated)";
+        const QByteArray fallback = "1.0.0 (SIMULATED QD740N, no real device is touched)";
         QTest::newRow("absent") << QJsonValue(QJsonValue::Undefined) << fallback;
         QTest::newRow("text") << QJsonValue("2.3.4-beta") << QByteArray("2.3.4-beta");
         QTest::newRow("null") << QJsonValue() << QByteArray();
@@ -741,7 +741,8 @@ private slots:
         qputenv("QD740N_SIM_TRACE", "");
 
         int normal = -1, boot = -1;
-        QCOMPARE(QByteArray(qdGetAPIVersion()), "1.0.0 (simulated)");
+        QCOMPARE(
+            QByteArray(qdGetAPIVersion()), "1.0.0 (SIMULATED QD740N, no real device is touched)");
         QCOMPARE(qdOpenDevice(&normal), 0);
         QCOMPARE(firmwareOf(normal), "4.4.6 #740001");
         QCOMPARE(int(qdBootOpenDeviceBySerial(&boot, defaultSerial)), 0);

@@ -4,8 +4,11 @@
 #include "updater.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextEdit>
 
 static bool showAndWait(QWidget &window)
@@ -65,4 +68,43 @@ QString ConsoleDriver::offered() const
     if (restoreButton()->isEnabled())
         names << QStringLiteral("restore");
     return names.join(QLatin1Char('+'));
+}
+
+QStringList ConsoleDriver::lockProblems()
+{
+    QStringList problems;
+    for (const QPushButton *button : { checkButton(), updateButton(), restoreButton() }) {
+        if (button->isEnabled())
+            problems << button->objectName() + QStringLiteral(" is enabled");
+    }
+    const QStringList before = lines();
+    for (const char *slot : { "checkVersions", "updateDevice", "restoreDevice" })
+        QMetaObject::invokeMethod(updater(), slot);
+    if (lines() != before)
+        problems << QStringLiteral("a flow started");
+
+    QTextEdit *log = logView();
+    if (!log->isEnabled() || !log->isReadOnly())
+        problems << QStringLiteral("the log is not enabled and read-only");
+    const QRect lastLine = log->cursorRect(QTextCursor(log->document()->lastBlock()));
+    if (!log->viewport()->rect().contains(lastLine))
+        problems << QStringLiteral("the last line is out of view");
+    QScrollBar *scrollBar = log->verticalScrollBar();
+    const int end = scrollBar->value();
+    QTest::keyClick(log, Qt::Key_PageUp);
+    if (scrollBar->maximum() > 0 && scrollBar->value() >= end)
+        problems << QStringLiteral("Page Up does not scroll the log");
+    QTest::keyClick(log, Qt::Key_PageDown);
+
+    // The last line selected with the mouse, and copied.
+    const QPoint from = lastLine.topLeft() + QPoint(1, lastLine.height() / 2);
+    const QPoint to(log->viewport()->width() - 2, from.y());
+    QTest::mousePress(log->viewport(), Qt::LeftButton, {}, from);
+    QTest::mouseMove(log->viewport(), to);
+    QTest::mouseRelease(log->viewport(), Qt::LeftButton, {}, to);
+    QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
+    const QString copied = QGuiApplication::clipboard()->text();
+    if (copied.isEmpty() || !before.constLast().endsWith(copied))
+        problems << QStringLiteral("selecting and copying the last line gave \"%1\"").arg(copied);
+    return problems;
 }

@@ -32,6 +32,11 @@ public:
     // Which of Update and Restore the operator may press now: "", "update",
     // "restore", or "update+restore".
     QString offered() const;
+    // What is amiss with the console as an update or restore leaves it:
+    // every button disabled and no flow starting, even called directly,
+    // while the log stays enabled and read-only, showing its last line, and
+    // can be scrolled, selected and copied. Empty when nothing is.
+    QStringList lockProblems();
 
     MainWindow window;
     const bool exposed;
