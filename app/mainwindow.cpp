@@ -39,8 +39,8 @@ void MainWindow::paintEvent(QPaintEvent *event)
     if (iconRequested || !QApplication::windowIcon().isNull())
         return;
     iconRequested = true;
-    QTimer::singleShot(0, this,
-        [] { QApplication::setWindowIcon(QIcon(QStringLiteral(QD740N_WINDOW_ICON))); });
+    QTimer::singleShot(
+        0, this, [] { QApplication::setWindowIcon(QIcon(QStringLiteral(QD740N_WINDOW_ICON))); });
 }
 
 // The window manager puts its frame around the window only once the window is
