@@ -75,10 +75,6 @@ mkdir -p "$build"
 reg_env() { "$wine" reg add 'HKCU\Environment' /v "$1" /d "$2" /f >/dev/null; }
 reg_env QT_QPA_PLATFORM offscreen
 reg_env QT_FORCE_STDERR_LOGGING 1
-# Under Wine, a test program whose worker threads used Qt's regular
-# expressions with their JIT compiler may hang in the C++ runtime's unloading
-# after its last test (libstdc++-6.dll); without the JIT it ends.
-reg_env QT_ENABLE_REGEXP_JIT 0
 reg_env QT_QPA_FONTDIR 'Z:\usr\share\fonts\truetype\dejavu'
 /usr/lib/wine/wineserver64 -w
 

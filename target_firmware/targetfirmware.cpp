@@ -5,8 +5,9 @@
 #include <QFileInfo>
 #include <QList>
 #include <QPair>
-#include <QRegularExpression>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 
@@ -60,17 +61,23 @@ std::string firstUnreadableImage(const std::vector<std::string> &paths)
     return std::string();
 }
 
-// The entries of the checksum list. A line that is not an entry names no
-// image, so an image it was meant for does not match.
+// The entries of the checksum list, one per line as sha256sum writes them:
+// 64 hex digits, a space, a space or a '*', the file name. A line of any other
+// form names no image, so an image it was meant for does not match.
 Checksums readChecksums(QFile &list)
 {
-    static const QRegularExpression entry(QStringLiteral("^([0-9A-Fa-f]{64}) [ *](.+?)\r?$"));
     Checksums checksums;
-    const QStringList lines = QString::fromUtf8(list.readAll()).split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
-        const QRegularExpressionMatch match = entry.match(line);
-        if (match.hasMatch())
-            checksums.append({ match.captured(2), match.captured(1).toLower().toLatin1() });
+    const QList<QByteArray> lines = list.readAll().split('\n');
+    for (QByteArray line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.size() <= 66 || line.at(64) != ' ' || (line.at(65) != ' ' && line.at(65) != '*'))
+            continue;
+        const QByteArray checksum = line.left(64).toLower();
+        const bool hex = std::all_of(checksum.begin(), checksum.end(),
+            [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+        if (hex)
+            checksums.append({ QString::fromUtf8(line.mid(66)), checksum });
     }
     return checksums;
 }

@@ -235,8 +235,10 @@ const QString kChecksumList = QStringLiteral("SHA256SUMS");
 // Spoils one file of the test's firmware/ folder: "missing", "empty", cut to
 // 100 bytes ("truncated"), replaced by an image of version 3 ("version 3"),
 // named otherwise in the checksum list ("unlisted"), a folder in its place
-// ("unreadable") or a link to nothing ("dangling"). An empty name leaves the
-// folder as it is.
+// ("unreadable") or a link to nothing ("dangling"). The checksum list itself
+// may also be rewritten as sha256sum -b on Windows writes it, which still
+// holds ("binary": upper-case digits, '*' before the names, CRLF). An empty
+// name leaves the folder as it is.
 bool spoil(const SimDeviceFile &sim, const QString &name, const QString &damage)
 {
     if (name.isEmpty())
@@ -260,8 +262,15 @@ bool spoil(const SimDeviceFile &sim, const QString &name, const QString &damage)
         file.setFileName(sim.firmwarePath(kChecksumList));
         if (!file.open(QIODevice::ReadOnly))
             return false;
-        bytes = file.readAll().replace(name.toLatin1(), name.toLatin1() + ".old");
+        bytes = file.readAll();
         file.close();
+        if (damage == QLatin1String("binary")) {
+            QList<QByteArray> lines = bytes.replace("  ", " *").split('\n');
+            for (QByteArray &line : lines)
+                line = line.left(64).toUpper() + line.mid(64);
+            bytes = lines.join("\r\n");
+        } else
+            bytes.replace(name.toLatin1(), name.toLatin1() + ".old");
     }
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
         && file.write(bytes) == bytes.size();
@@ -528,6 +537,9 @@ void TestWorkers::update_data()
     imageRow("4.4.6, checksum list a link to nothing", { 4, 4, 6 }, kChecksumList, "dangling",
         { kUnreadableList });
 #endif
+    imageRow("4.4.6, checksum list as sha256sum -b writes it on Windows", { 4, 4, 6 },
+        kChecksumList, "binary",
+        opened + QStringList { skipBoot } + runWritten + QStringList { skipFpga });
     imageRow("4.4.6, no checksum list", { 4, 4, 6 }, kChecksumList, "missing",
         QStringList { kNoList } + opened + QStringList { skipBoot } + runWritten
             + QStringList { skipFpga });
