@@ -142,7 +142,6 @@ void Updater::replaceLastLine(const QString &s)
 // work short; the busy dialog's first line says why.
 void Updater::beginFlow(const QString &dialogText)
 {
-    flowRunning = true;
     sessionGuard.emplace(dialogText.section(QLatin1Char('\n'), 0, 0), window());
 }
 
@@ -152,7 +151,6 @@ void Updater::beginFlow(const QString &dialogText)
 void Updater::endFlow()
 {
     sessionGuard.reset();
-    flowRunning = false;
     if (closeRefusal)
         closeRefusal->close();
     if (closeRequested)
@@ -180,7 +178,7 @@ void Updater::runWorkerBlocking(QThread &worker)
 
 void Updater::requestClose()
 {
-    if (!flowRunning) {
+    if (!isFlowRunning()) {
         window()->close();
         return;
     }
@@ -194,7 +192,7 @@ void Updater::requestClose()
 // flow goes on underneath, and the box goes when the flow returns.
 void Updater::explainRefusedClose()
 {
-    if (!flowRunning || closeRefusal)
+    if (!isFlowRunning() || closeRefusal)
         return;
     closeRefusal = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"),
         QStringLiteral("The QD740N is being worked on. Closing the firmware updater now could "
@@ -206,7 +204,7 @@ void Updater::explainRefusedClose()
 
 void Updater::checkVersions()
 {
-    if (flowRunning || locked)
+    if (isFlowRunning() || locked)
         return;
     const QString dialogText
         = QStringLiteral("Checking QD740N firmware version\nEstimated 30 seconds\nPlease Wait");
@@ -273,7 +271,7 @@ void Updater::checkVersions()
 
 void Updater::updateDevice()
 {
-    if (flowRunning || locked)
+    if (isFlowRunning() || locked)
         return;
     const QString dialogText
         = QStringLiteral("Updating Device\nDO NOT UNPLUG THE DEVICE\n"
@@ -298,7 +296,7 @@ void Updater::updateDevice()
 
 void Updater::restoreDevice()
 {
-    if (flowRunning || locked)
+    if (isFlowRunning() || locked)
         return;
     const QString dialogText = QStringLiteral(
         "Performing Device Restore\nDO NOT UNPLUG DEVICE\nEstimated 6 minutes\nPlease Wait...");

@@ -28,7 +28,7 @@ public:
 
     // True from the moment a flow starts until it returns, its questions
     // included; the window must not close then.
-    bool isFlowRunning() const { return flowRunning; }
+    bool isFlowRunning() const { return sessionGuard.has_value(); }
 
     // A request to end the program from outside the window: closes the window
     // now, or, while a flow runs, once it has returned.
@@ -60,9 +60,8 @@ private:
     QPushButton *checkButton;
     QPushButton *updateButton;
     QPushButton *restoreButton;
-    bool flowRunning = false;
     bool locked = false; // after an update or restore, for the rest of the run
     bool closeRequested = false;
-    std::optional<SessionGuard> sessionGuard; // while a flow runs
+    std::optional<SessionGuard> sessionGuard; // exactly while a flow runs
     QPointer<QMessageBox> closeRefusal; // while shown, a further close shows no second one
 };
