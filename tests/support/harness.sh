@@ -66,6 +66,20 @@ end_processes()
     return 0
 }
 
+# descendants PID...: the processes these started, and theirs, for ending
+# along with them.
+descendants()
+{
+    local pid child
+    for pid in "$@"; do
+        [ -n "$pid" ] || continue
+        for child in $(pgrep -P "$pid"); do
+            echo "$child"
+            descendants "$child"
+        done
+    done
+}
+
 XVFB_PID=""     # the test's Xvfb, once started
 XVFB_DISPLAY="" # its display, ":N"
 XVFB_NUMBER=""
