@@ -231,16 +231,22 @@ def cmd_box(program, args):
             pass
     if len(boxes) != 1:
         raise Failure(f'{len(boxes)} "{BOX}" boxes are shown')
-    label = program.wait("the box's message", lambda: pyatspi.findDescendant(
-        boxes[0], lambda a: a is not None and a.getRole() == pyatspi.ROLE_LABEL))
-    print(label.name)
+
+    def message():
+        # Looked up afresh each time: a box just shown may not have its label yet.
+        shown = program.boxes()
+        return shown and pyatspi.findDescendant(
+            shown[0], lambda a: a is not None and a.getRole() == pyatspi.ROLE_LABEL)
+    print(program.wait("the box's message", message).name)
 
 
 def cmd_answer(program, args):
     """Presses BUTTON in the Warning box and waits for the box to close."""
-    box = program.wait(f'the "{BOX}" box', lambda: (program.boxes() or [None])[0])
-    press(program.wait(f'the box\'s button "{args.name}"',
-                       lambda: find(box, pyatspi.ROLE_PUSH_BUTTON, args.name)))
+    def button():
+        # Looked up afresh each time: a box just shown may not have its buttons yet.
+        shown = program.boxes()
+        return shown and find(shown[0], pyatspi.ROLE_PUSH_BUTTON, args.name)
+    press(program.wait(f'the "{BOX}" box with its button "{args.name}"', button))
     program.wait(f'the "{BOX}" box to close after "{args.name}"', lambda: not program.boxes())
 
 

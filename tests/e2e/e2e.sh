@@ -412,9 +412,11 @@ road_held_restore()
         || fail "the restored device was not found running at the next start"
 }
 
-# A running device whose FPGA is one version behind: Update clears it and
-# writes it for a few seconds, long enough to be interrupted.
-fpga_device() { device "$1" 4 5 5 timeScale 0.01; }
+# fpga_device SERIAL SCALE: a running device whose FPGA is one version
+# behind: Update clears it and writes it for six minutes times SCALE, long
+# enough for the road to act during the write on a busy machine. (Nothing
+# marks the write's end in advance: the road can only start early enough.)
+fpga_device() { device "$1" 4 5 5 timeScale "$2"; }
 
 fpga_write_started() { grep -qE '^qdBootClearFPGAProgram\([0-9]+\) -> 0$' "$WORK/trace.txt"; }
 
@@ -432,7 +434,7 @@ update_until_fpga_write()
 # window is gone by then, so its log is read as it was written.
 road_signals_during_write()
 {
-    fpga_device 740111
+    fpga_device 740111 0.02
     start_app start
     watch_log
     update_until_fpga_write
@@ -536,18 +538,19 @@ road_idle_sigterm()
 # why, shown once however often the window is closed; the write goes on.
 road_close_during_write()
 {
-    fpga_device 740113
+    fpga_device 740113 0.03
     start_app start
     update_until_fpga_write
     "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close"
-    ask box
+    expect_box_of "$APP_PID" "The QD740N is being worked on. Closing the firmware updater now could \
+leave it unusable."$'\n''Wait until the current step has finished.'
     "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close again"
     # A second box must not come: watched for a second.
     ask box --alone 1
     shot refused
-    expect_box_of "$APP_PID" "The QD740N is being worked on. Closing the firmware updater now could \
-leave it unusable."$'\n''Wait until the current step has finished.'
     app_exited && fail "the program ended on a refused close"
+    grep -qE '^qdBootWriteFPGAProgram\(' "$WORK/trace.txt" \
+        && fail "the FPGA write ended before the box was answered; too quick to tell"
     log "answer the Warning box with OK"
     ask answer OK
     wait_line "$SUCCESS" "$GREEN"
