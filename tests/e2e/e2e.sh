@@ -541,10 +541,10 @@ road_close_during_write()
     fpga_device 740113 0.03
     start_app start
     update_until_fpga_write
-    "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close"
+    timeout 10 "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close"
     expect_box_of "$APP_PID" "The QD740N is being worked on. Closing the firmware updater now could \
 leave it unusable."$'\n''Wait until the current step has finished.'
-    "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close again"
+    timeout 10 "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close again"
     # A second box must not come: watched for a second.
     ask box --alone 1
     shot refused

@@ -166,8 +166,8 @@ file_written() { [ -s "$1" ]; }
 # would have the bus start a launcher of its own.
 a11y_bus_named()
 {
-    DBUS_SESSION_BUS_ADDRESS=$1 "${@:2}" dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus 2>/dev/null | grep -q 'boolean true'
+    DBUS_SESSION_BUS_ADDRESS=$1 "${@:2}" dbus-send --session --print-reply \
+        --dest=org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus 2>/dev/null | grep -q 'boolean true'
 }
 
 # start_session DIR [PREFIX...]: a session bus with the AT-SPI bus launcher
@@ -259,21 +259,22 @@ end_other_user()
 {
     # shellcheck disable=SC2046 # one process id a word
     end_processes "${OTHER_SESSION[@]}" $(descendants "${OTHER_SESSION[@]}")
-    xprop -root -f AT_SPI_BUS 8s -set AT_SPI_BUS "${ROAD_A11Y#env AT_SPI_BUS_ADDRESS=}" \
+    timeout 10 xprop -root -f AT_SPI_BUS 8s -set AT_SPI_BUS "${ROAD_A11Y#env AT_SPI_BUS_ADDRESS=}" \
         || fail "cannot name the road's AT-SPI bus on the root window"
 }
 
-wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+# Every X client below is bounded: one whose server stops answering may hang.
+wm_running() { timeout 10 xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 
 # The main window with the frame the window manager put around it, as
 # "X Y WIDTH HEIGHT" on the screen.
 framed_window()
 {
     local x y width height left right top bottom
-    read -r x y width height < <(xwininfo -id "$APP_WINDOW" | awk '
+    read -r x y width height < <(timeout 10 xwininfo -id "$APP_WINDOW" | awk '
         /Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
         /Width:/ { w = $NF } /Height:/ { h = $NF } END { print x, y, w, h }')
-    IFS=', ' read -r left right top bottom < <(xprop -id "$APP_WINDOW" _NET_FRAME_EXTENTS \
+    IFS=', ' read -r left right top bottom < <(timeout 10 xprop -id "$APP_WINDOW" _NET_FRAME_EXTENTS \
         | sed -n 's/.*= //p')
     echo "$((x - ${left:-0})) $((y - ${top:-0})) $((width + ${left:-0} + ${right:-0}))" \
         "$((height + ${top:-0} + ${bottom:-0}))"
@@ -352,7 +353,7 @@ expect_no_trace()
 shot()
 {
     local file="$SHOT_DIR/$ROAD-$1.png"
-    import -window root "$file" 2>>"$WORK/import.log" || fail "screenshot $file failed"
+    timeout 30 import -window root "$file" 2>>"$WORK/import.log" || fail "screenshot $file failed"
     log "screenshot $file"
 }
 
@@ -405,7 +406,7 @@ click()
     ask extents "$1"
     read -r x y width height <<<"$REPLY"
     log "click $1 at $((x + width / 2)),$((y + height / 2))"
-    xdotool mousemove "$((x + width / 2))" "$((y + height / 2))" click 1 \
+    timeout 10 xdotool mousemove "$((x + width / 2))" "$((y + height / 2))" click 1 \
         || fail "xdotool could not click $1"
 }
 
@@ -471,7 +472,7 @@ launch()
 # one window of the program's process on the screen.
 window_mapped()
 {
-    APP_WINDOW=$(xdotool search --all --onlyvisible --pid "$APP_PID" '' 2>/dev/null)
+    APP_WINDOW=$(timeout 10 xdotool search --all --onlyvisible --pid "$APP_PID" '' 2>/dev/null)
     [ -n "$APP_WINDOW" ] && [ "$(wc -l <<<"$APP_WINDOW")" -eq 1 ]
 }
 
@@ -584,7 +585,7 @@ end_of_watch()
 # as a trace without new lines.
 close_app()
 {
-    "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close"
+    timeout 10 "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close"
     local deadline=$((SECONDS + EXIT_TIMEOUT))
     until app_exited; do
         [ "$SECONDS" -lt "$deadline" ] \
