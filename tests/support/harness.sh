@@ -23,20 +23,37 @@ readonly HARNESS_GRACE=5 # seconds between SIGTERM and SIGKILL
 running()
 {
     local stat
-    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    { read -r stat <"/proc/$1/stat"; } 2>/dev/null || return 1
     stat=${stat##*) }
     [ -n "$stat" ] && [ "${stat%% *}" != Z ]
 }
 
-# end_processes PID...: SIGTERM to each that runs, SIGKILL to those still
-# running after HARNESS_GRACE seconds, and the shell's own children reaped.
-# Empty arguments are skipped. Never waits longer than the grace and a
-# moment for SIGKILL.
+# ours PID: the process descends from this script. A process id recorded
+# earlier may since have been given to another process: ids wrap at
+# kernel.pid_max (32768 on Debian), within minutes on a busy machine.
+ours()
+{
+    local pid=$1 stat hops
+    for ((hops = 0; hops < 64; ++hops)); do
+        { read -r stat <"/proc/$pid/stat"; } 2>/dev/null || return 1
+        stat=${stat##*) } # "STATE PPID ..."
+        stat=${stat#* }
+        pid=${stat%% *}
+        [ "$pid" = "$$" ] && return 0
+        [ "$pid" -gt 1 ] || return 1
+    done
+    return 1
+}
+
+# end_processes PID...: SIGTERM to each that runs and descends from this
+# script, SIGKILL to those still running after HARNESS_GRACE seconds, and the
+# script's own children reaped. Empty arguments are skipped. Never waits
+# longer than the grace and a moment for SIGKILL.
 end_processes()
 {
     local pid pids=() deadline
     for pid in "$@"; do
-        if [ -n "$pid" ]; then
+        if [ -n "$pid" ] && ours "$pid"; then
             pids+=("$pid")
         fi
     done
@@ -72,7 +89,7 @@ descendants()
 {
     local pid child
     for pid in "$@"; do
-        [ -n "$pid" ] || continue
+        [ -n "$pid" ] && ours "$pid" || continue
         for child in $(pgrep -P "$pid"); do
             echo "$child"
             descendants "$child"
