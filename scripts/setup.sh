@@ -12,6 +12,8 @@ packages=(
     xvfb xauth xdotool x11-utils imagemagick python3-pyatspi at-spi2-core
     # a real window manager, for the frame around the window and its dialogs
     openbox
+    # pgrep, with which the test scripts find what a process they end started
+    procps
     # the sleep-inhibitor test: a private bus with logind mocked on it
     dbus python3-dbusmock
     # the window icon is an SVG, drawn by Qt's SVG icon engine

@@ -17,6 +17,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+# shellcheck source=../tests/support/harness.sh
+source tests/support/harness.sh
 
 archive=${QD740N_QT_MINGW_ARCHIVE:-$root/../shared/toolchains/qt6-mingw-6.4.2-x86_64-w64-mingw32.tar.gz}
 if [ ! -f "$archive" ]; then
@@ -53,30 +55,38 @@ export WINEPREFIX=$build/wine WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=,w
 # No window of Wine's goes to the operator's display, and none of the
 # programs below is started through a display it could find.
 unset DISPLAY
-xvfb_pid=""
+# Every step that waits is bounded: a hung check must not cost CI its time.
+readonly WINE_TIMEOUT=300
 cleanup()
 {
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+    stop_xvfb
+    timeout 60 /usr/lib/wine/wineserver64 -k 2>/dev/null || true
 }
 trap cleanup EXIT
 
+# wine_idle WHAT: waits, bounded, until every program of the prefix has ended.
+wine_idle()
+{
+    timeout "$WINE_TIMEOUT" /usr/lib/wine/wineserver64 -w \
+        || { echo "windows: $1 did not end within ${WINE_TIMEOUT}s" >&2; return 1; }
+}
+
 step "making a fresh Wine prefix"
-/usr/lib/wine/wineserver64 -k 2>/dev/null || true
+timeout 60 /usr/lib/wine/wineserver64 -k 2>/dev/null || true
 rm -rf "$WINEPREFIX"
 mkdir -p "$build"
-"$wine" wineboot -i >/dev/null 2>&1
-/usr/lib/wine/wineserver64 -w
+timeout "$WINE_TIMEOUT" "$wine" wineboot -i >/dev/null 2>&1
+wine_idle "wineboot"
 # Variables whose names start with QT_ do not reach a program under Wine
 # from its environment; from the prefix's they do. The tests run on the
 # offscreen platform (the program below is started on the windows platform
 # by name), which needs a font folder; Qt Test writes to the debugger channel
 # unless told to write to standard error.
-reg_env() { "$wine" reg add 'HKCU\Environment' /v "$1" /d "$2" /f >/dev/null; }
+reg_env() { timeout 60 "$wine" reg add 'HKCU\Environment' /v "$1" /d "$2" /f >/dev/null; }
 reg_env QT_QPA_PLATFORM offscreen
 reg_env QT_FORCE_STDERR_LOGGING 1
 reg_env QT_QPA_FONTDIR 'Z:\usr\share\fonts\truetype\dejavu'
-/usr/lib/wine/wineserver64 -w
+wine_idle "reg add"
 
 # --- Cross-build and the in-process suites -----------------------------------
 step "cross-building into build-windows/"
@@ -88,24 +98,23 @@ cmake --build "$build" -j 2
 # wait_for SECONDS WHAT COMMAND...: until COMMAND succeeds.
 wait_for()
 {
-    local limit=$(($1 * 10)) what=$2
+    local deadline=$((SECONDS + $1)) what=$2
     shift 2
-    for ((i = 0; i < limit; i++)); do
-        "$@" >/dev/null 2>&1 && return 0
+    until "$@" >/dev/null 2>&1; do
+        if [ "$SECONDS" -ge "$deadline" ]; then
+            echo "windows: no $what after $1 s" >&2
+            return 1
+        fi
         sleep 0.1
     done
-    echo "windows: no $what after $((limit / 10)) s" >&2
-    return 1
 }
 # The windows platform, here for the guards' test and for the program
-# below, needs an X display: a virtual one of its own.
+# below, needs an X display: a virtual one of its own, on a number no other
+# X server on the machine uses.
 rm -rf "$build/screenshots"
 mkdir -p "$build/screenshots"
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$build/screenshots/display" \
-    >"$build/screenshots/xvfb.log" 2>&1 &
-xvfb_pid=$!
-wait_for 20 "display from Xvfb" test -s "$build/screenshots/display"
-DISPLAY=":$(cat "$build/screenshots/display")"
+start_xvfb "$build/screenshots" 1024x768x24
+DISPLAY=$XVFB_DISPLAY
 export DISPLAY
 
 step "running the test suites under Wine"
@@ -113,7 +122,14 @@ ctest --test-dir "$build" --output-on-failure -j 2
 
 # --- The program's window ----------------------------------------------------
 title="QD740N Firmware Update 4.5.6"
-window_shown() { xdotool search --onlyvisible --name "^$title\$"; }
+# Each X client bounded: one whose server has gone may hang.
+window_shown() { timeout 10 xdotool search --onlyvisible --name "^$title\$"; }
+# painted ID: the window shows more than its background (its first paint
+# follows its mapping).
+painted()
+{
+    [ "$(timeout 10 import -window "$1" png:- | timeout 10 convert - -format %k info:)" -gt 16 ]
+}
 
 # show_window NAME EXE [VARIABLE=VALUE...]: starts EXE in its own folder on
 # the windows platform, waits for its window, takes a screenshot
@@ -125,11 +141,22 @@ show_window()
     shift 2
     local log=$build/screenshots/$name.log
     (cd "$(dirname "$exe")" && exec env "$@" "$wine" "$exe" -platform windows) >"$log" 2>&1 &
-    local pid=$!
+    local pid=$! window
     wait_for 60 "window \"$title\" of $exe" window_shown || { cat "$log" >&2; return 1; }
-    sleep 1 # the first paint follows the mapping
-    import -window root "$build/screenshots/$name.png"
-    "$wine" taskkill /im "$(basename "$exe")" >/dev/null
+    window=$(window_shown | head -n 1)
+    wait_for 30 "first paint of the window" painted "$window" || return 1
+    timeout 30 import -window root "$build/screenshots/$name.png"
+    timeout 60 "$wine" taskkill /im "$(basename "$exe")" >/dev/null
+    local deadline=$((SECONDS + 60))
+    while running "$pid" && [ "$SECONDS" -lt "$deadline" ]; do
+        sleep 0.1
+    done
+    if running "$pid"; then
+        echo "windows: $exe did not end within 60 s of a close request" >&2
+        end_processes "$pid"
+        cat "$log" >&2
+        return 1
+    fi
     local status=0
     wait "$pid" || status=$?
     if [ "$status" -ne 0 ]; then
@@ -151,8 +178,8 @@ installer=$build/package/qd740n-updater-4.5.6-win64.exe
 [ -f "$installer" ] || { echo "windows: no installer $installer" >&2; exit 1; }
 
 step "installing it silently"
-"$wine" "$installer" /S
-/usr/lib/wine/wineserver64 -w
+timeout "$WINE_TIMEOUT" "$wine" "$installer" /S
+wine_idle "the installer"
 folder="$WINEPREFIX/drive_c/Program Files/QD740N Firmware Updater"
 for file in qd740n-updater.exe qd_api.dll Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll \
     platforms/qwindows.dll styles/qwindowsvistastyle.dll libstdc++-6.dll libgcc_s_seh-1.dll \
@@ -175,8 +202,8 @@ echo "Installed: $(find "$folder" -type f | wc -l) files, $(du -sh "$folder" | c
 show_window installed "$folder/qd740n-updater.exe"
 
 step "uninstalling it silently"
-"$wine" "$folder/Uninstall.exe" /S
-/usr/lib/wine/wineserver64 -w
+timeout "$WINE_TIMEOUT" "$wine" "$folder/Uninstall.exe" /S
+wine_idle "the uninstaller"
 wait_for 30 "removal of $folder" test ! -e "$folder/qd740n-updater.exe"
 if [ -e "$folder" ] || [ -e "$shortcut" ]; then
     echo "windows: the uninstaller left files behind:" >&2

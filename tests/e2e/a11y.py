@@ -63,20 +63,23 @@ class Program:
             return False
 
     def wait(self, what, condition):
-        """Polls condition() until it returns something other than None or False.
-        Errors while a window comes or goes count as "not yet"."""
+        """Polls condition() until it returns something truthy, and returns that:
+        None, False and an empty list or text mean "not yet". Errors while a window
+        comes or goes count as "not yet" too; the last one is named on timeout."""
         deadline = time.monotonic() + self.timeout
+        last_error = None
         while True:
             try:
                 result = condition()
-                if result is not None and result is not False:
+                if result:
                     return result
-            except Exception:  # pylint: disable=broad-except
-                pass
+            except Exception as error:  # pylint: disable=broad-except
+                last_error = error
             if not self.alive():
                 raise Failure(f"the program ended while waiting for {what}")
             if time.monotonic() > deadline:
-                raise Failure(f"timed out after {self.timeout:g}s waiting for {what}")
+                raise Failure(f"timed out after {self.timeout:g}s waiting for {what}"
+                              + (f" (last error: {last_error})" if last_error else ""))
             time.sleep(0.1)
 
     def app(self):
@@ -214,22 +217,43 @@ def cmd_wait_log(program, args):
         for paint, text in paragraphs(program.log())))
 
 
-def cmd_box(program, _args):
-    """Waits for the Warning box and prints its message; fails when more than one is up."""
+def cmd_box(program, args):
+    """Waits for the Warning box and prints its message; fails when more than one is up.
+    With --alone SECONDS, also watches that long that no second box comes: a check that
+    something does not happen has no event to wait for, only a bounded time."""
     boxes = program.wait(f'the "{BOX}" box', program.boxes)
+    watch_until = time.monotonic() + float(args.alone or 0)
+    while len(boxes) == 1 and time.monotonic() < watch_until:
+        time.sleep(0.05)
+        try:
+            boxes = program.boxes() or boxes  # a failed read is no box less
+        except Exception:  # pylint: disable=broad-except
+            pass
     if len(boxes) != 1:
         raise Failure(f'{len(boxes)} "{BOX}" boxes are shown')
-    label = program.wait("the box's message", lambda: pyatspi.findDescendant(
-        boxes[0], lambda a: a is not None and a.getRole() == pyatspi.ROLE_LABEL))
-    print(label.name)
+
+    def message():
+        # Looked up afresh each time: a box just shown may not have its label yet.
+        shown = program.boxes()
+        return shown and pyatspi.findDescendant(
+            shown[0], lambda a: a is not None and a.getRole() == pyatspi.ROLE_LABEL)
+    print(program.wait("the box's message", message).name)
 
 
 def cmd_answer(program, args):
     """Presses BUTTON in the Warning box and waits for the box to close."""
-    box = program.wait(f'the "{BOX}" box', lambda: (program.boxes() or [None])[0])
-    press(program.wait(f'the box\'s button "{args.name}"',
-                       lambda: find(box, pyatspi.ROLE_PUSH_BUTTON, args.name)))
-    program.wait(f'the "{BOX}" box to close after "{args.name}"', lambda: not program.boxes())
+    def button():
+        # Looked up afresh each time: a box just shown may not have its buttons yet.
+        shown = program.boxes()
+        return shown and find(shown[0], pyatspi.ROLE_PUSH_BUTTON, args.name)
+    press(program.wait(f'the "{BOX}" box with its button "{args.name}"', button))
+    try:
+        program.wait(f'the "{BOX}" box to close after "{args.name}"', lambda: not program.boxes())
+    except Failure:
+        # A program that was asked to close while its question was up ends
+        # once it is answered, and its box with it; the road checks how it ended.
+        if program.alive():
+            raise
 
 
 def cmd_watch_log(program, args):
@@ -286,7 +310,7 @@ def main():
             ("window", cmd_window, ()), ("extents", cmd_extents, ("name",)),
             ("console", cmd_console, ()), ("press", cmd_press, ("name",)),
             ("wait-flow", cmd_wait_flow, ("--shot",)), ("log", cmd_log, ()),
-            ("wait-log", cmd_wait_log, ("text", "--colour")), ("box", cmd_box, ()),
+            ("wait-log", cmd_wait_log, ("text", "--colour")), ("box", cmd_box, ("--alone",)),
             ("answer", cmd_answer, ("name",)), ("watch-log", cmd_watch_log, ("file",)),
             ("dump", cmd_dump, ())):
         command = commands.add_parser(name, help=" ".join(function.__doc__.split()))

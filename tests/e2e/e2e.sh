@@ -316,17 +316,29 @@ road_swapped_unit()
     expect_no_trace "$ANY_WRITE" "the swapped-in unit was cleared or written" "$before"
 }
 
-# refused_copy NAME OK|SIGTERM [TMPDIR]: starts another copy beside the
-# running one, in a temporary folder of its own where given. It shows its
-# warning, makes no library call, and ends with status 1 once the box is
-# answered, or on SIGTERM while the box is up.
+# refused_copy NAME OK|SIGTERM FOLDER [USER]: starts another copy beside the
+# running one, from the working folder FOLDER, as the other user
+# (start_other_user) when USER is "other". It shows its warning, makes no
+# library call, and ends with status 1 once the box is answered, or on
+# SIGTERM while the box is up.
 refused_copy()
 {
-    local name=$1 how=$2 pid
-    launch "$name" "$WORK/trace-$name.txt" "${3:-}"
+    local name=$1 how=$2 folder=$3 trace pid
+    trace=$WORK/trace-$name.txt
+    [ "${4:-}" = other ] && trace=$OTHER_HOME/trace-$name.txt
+    if [ "${4:-}" = other ]; then
+        LAUNCH_WITH=$OTHER_USER launch "$name" "$trace" "$folder"
+    else
+        launch "$name" "$trace" "$folder"
+    fi
     wait_until "$START_TIMEOUT" "the $name copy's process id" file_written "$WORK/run$name.pid"
     pid=$(cat "$WORK/run$name.pid")
+    # Its box is read as its own user reads it, on that user's bus.
+    [ "${4:-}" = other ] && A11Y_AS=$OTHER_A11Y
     expect_box_of "$pid" $'Another QD740N firmware updater is already running.\nClose it before starting a new one.'
+    if [ "${4:-}" = other ] && [ "$(stat -c %U "/proc/$pid")" != nobody ]; then
+        fail "the $name copy runs as $(stat -c %U "/proc/$pid"), not as nobody"
+    fi
     shot "$name-warning"
     if [ "$how" = OK ]; then
         log "answer the $name copy's Warning box with OK"
@@ -335,29 +347,33 @@ refused_copy()
         log "send SIGTERM to the $name copy while its box is up"
         kill -TERM "$pid" || fail "could not send SIGTERM to the $name copy"
     fi
-    local deadline=$((SECONDS + EXIT_TIMEOUT))
-    until [ -e "$WORK/run$name.exit" ]; do
-        [ "$SECONDS" -lt "$deadline" ] || fail "the $name copy did not end after $how"
-        sleep 0.1
-    done
+    A11Y_AS=$ROAD_A11Y
+    wait_until "$EXIT_TIMEOUT" "the $name copy to end after $how" file_written "$WORK/run$name.exit"
     [ "$(cat "$WORK/run$name.exit")" = 1 ] \
         || fail "the $name copy ended with status $(cat "$WORK/run$name.exit"), expected 1"
-    [ ! -s "$WORK/trace-$name.txt" ] \
-        || fail "the $name copy called the device library: $(cat "$WORK/trace-$name.txt")"
+    [ ! -s "$trace" ] || fail "the $name copy called the device library: $(cat "$trace")"
 }
 
 # A second copy started beside the first shows its warning, makes no call of
 # the device library and ends with status 1, whether its box is answered or
-# it is sent SIGTERM, and whatever its temporary folder (as another user's
-# would be); once the first copy has been killed outright, a new copy opens
+# it is sent SIGTERM, whether it is started from another working folder or
+# by another user (where the road runs as root: that user's copy, started
+# from the first copy's folder, reads its box through a session bus of its
+# own); once the first copy has been killed outright, a new copy opens
 # normally.
 road_second_copy()
 {
     device 740109 4 4 6
     start_app first
-    mkdir -p "$WORK/tmp-other"
-    refused_copy second OK "$WORK/tmp-other"
-    refused_copy third SIGTERM
+    cp -r "$WORK/app" "$WORK/elsewhere" || fail "cannot copy app/ to elsewhere/"
+    refused_copy second OK "$WORK/elsewhere"
+    if start_other_user; then
+        refused_copy third SIGTERM "$WORK/app" other
+        end_other_user
+    else
+        log "not root: the copy of another user is left out; the third copy is this user's"
+        refused_copy third SIGTERM "$WORK/app"
+    fi
     ask window # the first copy's is still there
 
     kill_app KILL
@@ -396,9 +412,11 @@ road_held_restore()
         || fail "the restored device was not found running at the next start"
 }
 
-# A running device whose FPGA is one version behind: Update clears it and
-# writes it for a few seconds, long enough to be interrupted.
-fpga_device() { device "$1" 4 5 5 timeScale 0.01; }
+# fpga_device SERIAL SCALE: a running device whose FPGA is one version
+# behind: Update clears it and writes it for six minutes times SCALE, long
+# enough for the road to act during the write on a busy machine. (Nothing
+# marks the write's end in advance: the road can only start early enough.)
+fpga_device() { device "$1" 4 5 5 timeScale "$2"; }
 
 fpga_write_started() { grep -qE '^qdBootClearFPGAProgram\([0-9]+\) -> 0$' "$WORK/trace.txt"; }
 
@@ -416,20 +434,23 @@ update_until_fpga_write()
 # window is gone by then, so its log is read as it was written.
 road_signals_during_write()
 {
-    fpga_device 740111
+    fpga_device 740111 0.02
     start_app start
     watch_log
     update_until_fpga_write
     local signal
+    local closing='The updater will close when the current step has finished.' said signal
     for signal in TERM HUP INT; do
         log "send SIG$signal during the FPGA write"
         kill "-$signal" "$APP_PID" || fail "could not send SIG$signal"
-        sleep 0.2
-        app_exited && fail "SIG$signal ended the program during the FPGA write"
     done
+    # The first signal handled shows as the closing line; each was pending
+    # from its kill on, and is handled as soon as the program next runs.
+    wait_until "$FLOW_TIMEOUT" "the line '$closing'" grep -qxF "$closing" "$WORK/log-watch.txt"
+    app_exited && fail "a signal ended the program during the FPGA write"
     shot held
     grep -qE '^qdBootWriteFPGAProgram\(' "$WORK/trace.txt" \
-        && fail "the FPGA write ended before all three signals were sent; too quick to tell"
+        && fail "the FPGA write ended before the signals were handled; too quick to tell"
     wait_until "$FLOW_TIMEOUT" "the program to end by itself after the write" app_exited
     local status
     status=$(cat "$WORK/run$APP_RUN.exit")
@@ -439,11 +460,9 @@ road_signals_during_write()
         "the FPGA write finished"
     expect_firmware 740111
 
-    wait "$WATCH_PID" # it stops once the program has ended
-    WATCH_PID=""
+    end_of_watch
     grep -qxF 'Updating FPGA, estimated 6 minutes.' "$WORK/log-watch.txt" \
         || fail "the log watcher saw nothing of the update: $(cat "$WORK/log-watch.txt" "$WORK/watch.err")"
-    local closing='The updater will close when the current step has finished.' said
     said=$(grep -xF -e "$closing" -e "$SUCCESS" "$WORK/log-watch.txt")
     [ "$said" = "$closing"$'\n'"$SUCCESS" ] \
         || fail "expected the log to say '$closing' once, then '$SUCCESS'; it said: $said"
@@ -476,8 +495,7 @@ road_signal_during_question()
             || fail "the program ended with status $(cat "$WORK/run$APP_RUN.exit")"
         wait "$RUNNER_PID" 2>/dev/null
         APP_PID=""
-        wait "$WATCH_PID"
-        WATCH_PID=""
+        end_of_watch
         last=$([ "$answer" = Yes ] && echo 'Press Update to continue.' || echo 'Cancelling operation.')
         [ "$(grep -cxF "$closing" "$WORK/log-watch.txt")" = 1 ] \
             || fail "expected '$closing' once: $(cat "$WORK/log-watch.txt")"
@@ -520,17 +538,19 @@ road_idle_sigterm()
 # why, shown once however often the window is closed; the write goes on.
 road_close_during_write()
 {
-    fpga_device 740113
+    fpga_device 740113 0.03
     start_app start
     update_until_fpga_write
-    "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close"
-    ask box
-    "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close again"
-    sleep 0.3 # time for a second box, which must not come
-    shot refused
+    timeout 10 "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close"
     expect_box_of "$APP_PID" "The QD740N is being worked on. Closing the firmware updater now could \
 leave it unusable."$'\n''Wait until the current step has finished.'
+    timeout 10 "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close again"
+    # A second box must not come: watched for a second.
+    ask box --alone 1
+    shot refused
     app_exited && fail "the program ended on a refused close"
+    grep -qE '^qdBootWriteFPGAProgram\(' "$WORK/trace.txt" \
+        && fail "the FPGA write ended before the box was answered; too quick to tell"
     log "answer the Warning box with OK"
     ask answer OK
     wait_line "$SUCCESS" "$GREEN"

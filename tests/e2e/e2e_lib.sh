@@ -11,26 +11,31 @@
 #
 # Sourced by e2e.sh, which sets ROAD, BIN_DIR, CLOSE_HELPER and SHOT_DIR.
 
+# shellcheck source=../support/harness.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/harness.sh"
+
 readonly PYTHON=/usr/bin/python3 # Debian's python3-pyatspi is built for this one
 A11Y=$(dirname "${BASH_SOURCE[0]}")/a11y.py
 readonly A11Y
 readonly BUS_LAUNCHER=/usr/libexec/at-spi-bus-launcher
 
-# Generous limits: the machine may be busy with other builds.
-readonly START_TIMEOUT=60
-readonly FLOW_TIMEOUT=120
-readonly EXIT_TIMEOUT=30
+# Limits of the waits, several times what they take on a two-core machine
+# kept busy, and together with the diagnostics and the cleanup well within
+# CTest's limit for a road (tests/e2e/CMakeLists.txt): a road that fails,
+# fails on one of these, saying what it waited for.
+readonly START_TIMEOUT=30
+readonly FLOW_TIMEOUT=40
+readonly EXIT_TIMEOUT=20
 
 SCREEN=1024x768 # Xvfb's screen, set before start_display
 WINDOW_MANAGER=""  # openbox on the roads that need a frame around the window
 WORK=""         # this road's temporary folder
-XVFB_PID=""
 WM_PID=""       # the window manager, where the road has one
-BUS_PID=""      # the road's session bus
-LAUNCHER_PID="" # the AT-SPI bus launcher on it
+SESSION_PROCESSES=() # the session buses and the AT-SPI bus launchers on them
 WATCH_PID=""    # a log watcher, while one runs
 APP_PID=""      # the running program, empty when none
 RUNNER_PID=""   # the subshell that waits for it and records its exit status
+RUNNER_PIDS=()  # every such subshell of the road, the refused copies' included
 APP_RUN=0       # how many times the program was started on this road
 APP_WINDOW=""   # the X id of its main window, for closing it as a window manager does
 APP_STATUS=""   # the exit status of the program kill_app ended
@@ -42,58 +47,81 @@ log() { printf '[e2e %s] %s\n' "$ROAD" "$*"; }
 
 app_exited() { [ -z "$APP_PID" ] || [ -e "$WORK/run$APP_RUN.exit" ]; }
 
-# Prints everything that explains a failure, then stops the road.
+# Stops the road. What only the running program can tell, its accessibility
+# tree and its log, is read now, each read bounded; cleanup then ends every
+# process of the road and prints the rest.
 fail()
 {
     FAILED=1
     printf '\n[e2e %s] FAILED: %s\n' "$ROAD" "$*" >&2
-    if ! app_exited; then
-        printf '\n--- accessibility tree ---\n' >&2
-        "$PYTHON" "$A11Y" --pid "$APP_PID" --timeout 10 dump >&2
-        printf '\n--- log (colour, text) ---\n' >&2
-        "$PYTHON" "$A11Y" --pid "$APP_PID" --timeout 10 log >&2
-    fi
-    local run
-    for ((run = 1; run <= APP_RUN; ++run)); do
-        printf '\n--- program stderr, run %d ---\n' "$run" >&2
-        cat "$WORK/run$run.stderr" >&2 2>/dev/null
-    done
-    if [ -n "$WORK" ]; then
-        printf '\n--- device file %s ---\n' "$WORK/device.json" >&2
-        cat "$WORK/device.json" >&2 2>/dev/null
-        printf '\n--- trace ---\n' >&2
-        cat "$WORK/trace.txt" >&2 2>/dev/null
-        printf '\n--- Xvfb, session bus and AT-SPI launcher logs ---\n' >&2
-        cat "$WORK/xvfb.log" "$WORK/bus.log" "$WORK/launcher.log" >&2 2>/dev/null
-        printf '\n(working directory kept: %s)\n' "$WORK" >&2
+    if [ -n "$APP_PID" ] && ! app_exited; then
+        # shellcheck disable=SC2086 # the prefix, one word an argument
+        timeout -k 2 15 $ROAD_A11Y "$PYTHON" "$A11Y" --pid "$APP_PID" --timeout 10 dump \
+            >"$WORK/tree.txt" 2>&1
+        # shellcheck disable=SC2086
+        timeout -k 2 15 $ROAD_A11Y "$PYTHON" "$A11Y" --pid "$APP_PID" --timeout 10 log \
+            >"$WORK/log.txt" 2>&1
     fi
     exit 1
 }
 
-# stop PID: ends a process this road started and waits for it.
-stop()
+# Everything that explains a failure, once the road's processes have ended.
+diagnose()
 {
-    [ -n "$1" ] || return 0
-    kill "$1" 2>/dev/null
-    wait "$1" 2>/dev/null
+    [ -n "$WORK" ] || return 0
+    local file title
+    for file in tree log; do
+        title=$([ $file = tree ] && echo "accessibility tree" || echo "log (colour, text)")
+        [ -e "$WORK/$file.txt" ] && printf '\n--- %s ---\n%s\n' "$title" "$(cat "$WORK/$file.txt")" >&2
+    done
+    for file in "$WORK"/run*.stderr; do
+        [ -e "$file" ] || continue
+        printf '\n--- program stderr, %s ---\n' "$(basename "$file" .stderr)" >&2
+        cat "$file" >&2
+    done
+    printf '\n--- device file %s ---\n' "$WORK/device.json" >&2
+    cat "$WORK/device.json" >&2 2>/dev/null
+    printf '\n--- trace ---\n' >&2
+    cat "$WORK/trace.txt" >&2 2>/dev/null
+    printf '\n--- Xvfb, session bus and AT-SPI launcher logs ---\n' >&2
+    cat "$WORK/xvfb.log" "$WORK/bus.log" "$WORK/launcher.log" >&2 2>/dev/null
+    printf '\n(working directory kept: %s)\n' "$WORK" >&2
 }
 
-# Ends only the processes this road started, by their ids. The launcher
-# takes its accessibility bus, and with it the registry, along.
+# programs_running: the process ids of every copy of the program this road
+# started that has not ended, each recorded by launch.
+programs_running()
+{
+    local file run
+    for file in "$WORK"/run*.pid; do
+        [ -e "$file" ] || continue
+        run=${file%.pid}
+        [ -e "$run.exit" ] || echo "$(cat "$file")"
+    done
+}
+
+# Ends only the processes this road started, by their ids: the program
+# (which may hold SIGTERM while a flow runs) and its runners, the log
+# watcher, what the buses and the AT-SPI launcher started, the buses, the
+# window manager and Xvfb; each gets SIGTERM and, after a short grace,
+# SIGKILL. Then the diagnostics of a failed road.
 cleanup()
 {
-    if [ -n "$APP_PID" ] && ! app_exited; then
-        kill "$APP_PID" 2>/dev/null
+    local status=$?
+    trap - INT TERM
+    [ "$status" -eq 0 ] || FAILED=1
+    if [ -n "$WORK" ]; then
+        # shellcheck disable=SC2046 # one process id a word
+        end_processes $(programs_running)
     fi
-    if [ -n "$RUNNER_PID" ]; then
-        wait "$RUNNER_PID" 2>/dev/null
-    fi
-    stop "$WATCH_PID"
-    stop "$LAUNCHER_PID"
-    stop "$BUS_PID"
-    stop "$WM_PID"
-    stop "$XVFB_PID"
-    if [ "$FAILED" -eq 0 ] && [ -n "$WORK" ]; then
+    end_processes "${RUNNER_PIDS[@]}" "$WATCH_PID"
+    # shellcheck disable=SC2046
+    end_processes "${SESSION_PROCESSES[@]}" $(descendants "${SESSION_PROCESSES[@]}")
+    end_processes "$WM_PID"
+    stop_xvfb
+    if [ "$FAILED" -ne 0 ]; then
+        diagnose
+    elif [ -n "$WORK" ]; then
         rm -rf "$WORK"
     fi
 }
@@ -132,28 +160,57 @@ wait_until()
 # ---- the display and the buses ----
 
 file_written() { [ -s "$1" ]; }
+
+# a11y_bus_named BUS [PREFIX...]: the AT-SPI bus launcher owns its name on
+# the session bus at BUS. Asked without waking it: a call to an unowned name
+# would have the bus start a launcher of its own.
 a11y_bus_named()
 {
-    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus 2>/dev/null | grep -q 'boolean true'
+    DBUS_SESSION_BUS_ADDRESS=$1 "${@:2}" dbus-send --session --print-reply \
+        --dest=org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus 2>/dev/null | grep -q 'boolean true'
 }
 
-# Starts a private Xvfb of SCREEN on a display number the server picks
-# itself, and a session bus of the road's own with the AT-SPI bus launcher
-# on it, so roads can run side by side.
+# start_session DIR [PREFIX...]: a session bus with the AT-SPI bus launcher
+# on it, both started through PREFIX (a command that runs them as another
+# user, say), their addresses and logs in DIR. Sets SESSION_PIDS (the bus and
+# the launcher), SESSION_BUS and SESSION_A11Y, the AT-SPI bus's address, for
+# a11y.py. (Not for the program: Qt 6.4 given AT_SPI_BUS_ADDRESS never turns
+# its bridge on; it asks the session bus.)
+start_session()
+{
+    local dir=$1
+    shift
+    "$@" dbus-daemon --session --nofork --print-address=3 3>"$dir/bus" >"$dir/bus.log" 2>&1 &
+    SESSION_PIDS=($!)
+    wait_until "$START_TIMEOUT" "the session bus to report its address" file_written "$dir/bus"
+    SESSION_BUS=$(head -n 1 "$dir/bus")
+    DBUS_SESSION_BUS_ADDRESS=$SESSION_BUS "$@" "$BUS_LAUNCHER" --launch-immediately \
+        >"$dir/launcher.log" 2>&1 &
+    SESSION_PIDS+=($!)
+    wait_until "$START_TIMEOUT" "the AT-SPI bus launcher on the session bus" \
+        a11y_bus_named "$SESSION_BUS" "$@"
+    SESSION_A11Y=$(DBUS_SESSION_BUS_ADDRESS=$SESSION_BUS "$@" dbus-send --session \
+        --print-reply=literal --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress 2>&1)
+    SESSION_A11Y=${SESSION_A11Y//[[:space:]]/}
+    [[ $SESSION_A11Y == unix:* ]] || fail "no address of the AT-SPI bus: $SESSION_A11Y"
+}
+
+# Starts a private Xvfb of SCREEN on a display number no other X server on
+# the machine uses (start_xvfb), and a session bus of the road's own with the
+# AT-SPI bus launcher on it, so roads can run side by side and beside any
+# other X session. Whatever the road writes goes to its working folder.
 start_display()
 {
     WORK=$(mktemp -d "${TMPDIR:-/tmp}/qd740n-e2e-$ROAD.XXXXXX") || fail "cannot make a working folder"
-    if ! mkdir -m 700 "$WORK/runtime"; then
+    if ! mkdir -m 700 "$WORK/runtime" "$WORK/tmp"; then
         fail "cannot make $WORK/runtime"
     fi
-    Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 "${SCREEN}x24" \
-        3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
-    XVFB_PID=$!
-    wait_until "$START_TIMEOUT" "Xvfb to report its display" file_written "$WORK/display"
-    DISPLAY=":$(cat "$WORK/display")"
+    TMPDIR=$WORK/tmp
+    start_xvfb "$WORK" "${SCREEN}x24" "$START_TIMEOUT" 2>"$WORK/xvfb.err" \
+        || fail "no Xvfb display: $(cat "$WORK/xvfb.err")"
+    DISPLAY=$XVFB_DISPLAY
     XDG_RUNTIME_DIR="$WORK/runtime"
-    export DISPLAY XDG_RUNTIME_DIR
+    export DISPLAY XDG_RUNTIME_DIR TMPDIR
     unset XAUTHORITY AT_SPI_BUS_ADDRESS
     if [ -n "$WINDOW_MANAGER" ]; then
         "$WINDOW_MANAGER" >"$WORK/wm.log" 2>&1 &
@@ -161,28 +218,63 @@ start_display()
         wait_until "$START_TIMEOUT" "$WINDOW_MANAGER to manage the screen" wm_running
     fi
 
-    dbus-daemon --session --nofork --print-address=3 3>"$WORK/bus" >"$WORK/bus.log" 2>&1 &
-    BUS_PID=$!
-    wait_until "$START_TIMEOUT" "the session bus to report its address" file_written "$WORK/bus"
-    DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$WORK/bus")
+    start_session "$WORK"
+    SESSION_PROCESSES+=("${SESSION_PIDS[@]}")
+    DBUS_SESSION_BUS_ADDRESS=$SESSION_BUS
     export DBUS_SESSION_BUS_ADDRESS
-    "$BUS_LAUNCHER" --launch-immediately >"$WORK/launcher.log" 2>&1 &
-    LAUNCHER_PID=$!
-    wait_until "$START_TIMEOUT" "the AT-SPI bus launcher on the session bus" a11y_bus_named
+    A11Y_AS="env AT_SPI_BUS_ADDRESS=$SESSION_A11Y"
+    ROAD_A11Y=$A11Y_AS
     log "Xvfb $SCREEN on $DISPLAY, session bus $DBUS_SESSION_BUS_ADDRESS"
 }
 
-wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+# start_other_user: a user other than the road's (nobody), with a home, a
+# runtime folder and a session bus of its own, for a copy of the program that
+# user starts: it reaches the road's display (Xvfb lets every local client
+# in) but not the road's buses. Sets OTHER_HOME and OTHER_USER, the command
+# prefix that runs a command as that user in that session. Needs root; false
+# elsewhere.
+start_other_user()
+{
+    [ "$(id -u)" -eq 0 ] || return 1
+    OTHER_HOME=$WORK/other
+    mkdir -m 700 "$OTHER_HOME" "$OTHER_HOME/runtime" && chown -R nobody:nogroup "$OTHER_HOME" \
+        || fail "cannot make a home for nobody"
+    # nobody may pass through the working folder to app/ and the device file.
+    chmod 711 "$WORK" || fail "cannot open $WORK to nobody"
+    local as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups env)
+    local home=(HOME="$OTHER_HOME" XDG_RUNTIME_DIR="$OTHER_HOME/runtime" TMPDIR="$OTHER_HOME")
+    # Its launcher names its AT-SPI bus on the display's root window, where
+    # Qt looks first: the copies started from now on use that bus.
+    start_session "$OTHER_HOME" "${as_nobody[@]}" "${home[@]}"
+    OTHER_SESSION=("${SESSION_PIDS[@]}")
+    SESSION_PROCESSES+=("${SESSION_PIDS[@]}")
+    OTHER_USER="${as_nobody[*]} ${home[*]} DBUS_SESSION_BUS_ADDRESS=$SESSION_BUS"
+    OTHER_A11Y="$OTHER_USER AT_SPI_BUS_ADDRESS=$SESSION_A11Y"
+    log "user nobody, session bus $SESSION_BUS"
+}
+
+# end_other_user: ends that user's session, and names the road's AT-SPI bus
+# on the root window again for the copies started after it.
+end_other_user()
+{
+    # shellcheck disable=SC2046 # one process id a word
+    end_processes "${OTHER_SESSION[@]}" $(descendants "${OTHER_SESSION[@]}")
+    timeout 10 xprop -root -f AT_SPI_BUS 8s -set AT_SPI_BUS "${ROAD_A11Y#env AT_SPI_BUS_ADDRESS=}" \
+        || fail "cannot name the road's AT-SPI bus on the root window"
+}
+
+# Every X client below is bounded: one whose server stops answering may hang.
+wm_running() { timeout 10 xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 
 # The main window with the frame the window manager put around it, as
 # "X Y WIDTH HEIGHT" on the screen.
 framed_window()
 {
     local x y width height left right top bottom
-    read -r x y width height < <(xwininfo -id "$APP_WINDOW" | awk '
+    read -r x y width height < <(timeout 10 xwininfo -id "$APP_WINDOW" | awk '
         /Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
         /Width:/ { w = $NF } /Height:/ { h = $NF } END { print x, y, w, h }')
-    IFS=', ' read -r left right top bottom < <(xprop -id "$APP_WINDOW" _NET_FRAME_EXTENTS \
+    IFS=', ' read -r left right top bottom < <(timeout 10 xprop -id "$APP_WINDOW" _NET_FRAME_EXTENTS \
         | sed -n 's/.*= //p')
     echo "$((x - ${left:-0})) $((y - ${top:-0})) $((width + ${left:-0} + ${right:-0}))" \
         "$((height + ${top:-0} + ${bottom:-0}))"
@@ -261,22 +353,36 @@ expect_no_trace()
 shot()
 {
     local file="$SHOT_DIR/$ROAD-$1.png"
-    import -window root "$file" 2>>"$WORK/import.log" || fail "screenshot $file failed"
+    timeout 30 import -window root "$file" 2>>"$WORK/import.log" || fail "screenshot $file failed"
     log "screenshot $file"
 }
 
 # ---- the program through its accessibility tree ----
 
+# a11y PID COMMAND ARGS...: runs an a11y.py command on the program with that
+# process id, its waits bounded by FLOW_TIMEOUT and the whole by a little
+# more (a call into a program that has stopped answering must not hang it).
+# A11Y_AS: a command prefix that runs it on the road's AT-SPI bus, or as the
+# program's user on that user's, where that is another.
+A11Y_AS=""
+ROAD_A11Y=""
+a11y()
+{
+    local pid=$1
+    shift
+    # shellcheck disable=SC2086 # the prefix, one word an argument
+    timeout -k 2 $((FLOW_TIMEOUT + 10)) $A11Y_AS "$PYTHON" "$A11Y" --pid "$pid" \
+        --timeout "$FLOW_TIMEOUT" "$@"
+}
+
 # ask_of PID COMMAND ARGS...: runs an a11y.py command on the program with
 # that process id; what it prints goes to REPLY. Its failure fails the road.
 ask_of()
 {
-    local pid=$1
-    shift
-    "$PYTHON" "$A11Y" --pid "$pid" --timeout "$FLOW_TIMEOUT" "$@" \
-        >"$WORK/a11y.out" 2>"$WORK/a11y.err"
+    a11y "$@" >"$WORK/a11y.out" 2>"$WORK/a11y.err"
     local status=$?
     REPLY=$(cat "$WORK/a11y.out")
+    [ "$status" -ne 124 ] || fail "a11y.py $2: no answer within $((FLOW_TIMEOUT + 10))s"
     [ "$status" -eq 0 ] || fail "$(cat "$WORK/a11y.err")"
 }
 
@@ -300,7 +406,7 @@ click()
     ask extents "$1"
     read -r x y width height <<<"$REPLY"
     log "click $1 at $((x + width / 2)),$((y + height / 2))"
-    xdotool mousemove "$((x + width / 2))" "$((y + height / 2))" click 1 \
+    timeout 10 xdotool mousemove "$((x + width / 2))" "$((y + height / 2))" click 1 \
         || fail "xdotool could not click $1"
 }
 
@@ -336,37 +442,37 @@ expect_box_of()
     [ "$REPLY" = "$2" ] || fail "the Warning box says '$REPLY', expected '$2'"
 }
 
-# launch RUN TRACE: starts the program in the working folder on the device
-# file, its calls traced into TRACE, in the background, on the road's
-# session bus with Qt's AT-SPI bridge on; its process id goes to run$RUN.pid
-# and, once it has ended, its exit status to run$RUN.exit. A third argument
-# names the copy's temporary folder (default: the road's); LAUNCH_WITH, a
-# command the program is started through (nohup, say).
+# launch RUN TRACE [FOLDER]: starts the program in the working folder (by
+# default the road's app/) on the device file, its calls traced into TRACE,
+# in the background, on the road's session bus with Qt's AT-SPI bridge on;
+# its process id goes to run$RUN.pid and, once it has ended, its exit status
+# to run$RUN.exit. LAUNCH_WITH: a command the program is started through
+# (nohup, say; setpriv for another user).
 launch()
 {
-    local run=$1 trace=$2
+    local run=$1 trace=$2 folder=${3:-$WORK/app}
     (
-        cd "$WORK/app" || exit 1
+        cd "$folder" || exit 1
         # A script's background job starts with SIGINT ignored, which the
         # program keeps; it gets SIGINT as a start from a terminal does.
         env --default-signal=INT QT_QPA_PLATFORM=xcb \
             QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
             QD740N_SIM_DEVICE="$WORK/device.json" \
             QD740N_SIM_TRACE="$trace" \
-            TMPDIR="${3:-$WORK/tmp}" \
             DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent \
             $LAUNCH_WITH ./qd740n-updater >"$WORK/run$run.stdout" 2>"$WORK/run$run.stderr" &
         echo $! >"$WORK/run$run.pid"
         wait $!
         echo $? >"$WORK/run$run.exit"
     ) &
+    RUNNER_PIDS+=($!)
 }
 
 # The main window's X id, for closing it as a window manager would: the
 # one window of the program's process on the screen.
 window_mapped()
 {
-    APP_WINDOW=$(xdotool search --all --onlyvisible --pid "$APP_PID" '' 2>/dev/null)
+    APP_WINDOW=$(timeout 10 xdotool search --all --onlyvisible --pid "$APP_PID" '' 2>/dev/null)
     [ -n "$APP_WINDOW" ] && [ "$(wc -l <<<"$APP_WINDOW")" -eq 1 ]
 }
 
@@ -456,10 +562,21 @@ answer_box()
 log_watch_ready() { grep -qx ready "$WORK/watch.out"; }
 watch_log()
 {
-    "$PYTHON" "$A11Y" --pid "$APP_PID" --timeout "$START_TIMEOUT" watch-log "$WORK/log-watch.txt" \
+    # shellcheck disable=SC2086 # the prefix, one word an argument
+    $ROAD_A11Y "$PYTHON" "$A11Y" --pid "$APP_PID" --timeout "$START_TIMEOUT" watch-log "$WORK/log-watch.txt" \
         >"$WORK/watch.out" 2>"$WORK/watch.err" &
     WATCH_PID=$!
     wait_until "$START_TIMEOUT" "the log watcher" log_watch_ready
+}
+
+# end_of_watch: once the program has ended, waits for the log watcher to
+# stop by itself (a second after the program's end) and reaps it.
+watcher_stopped() { ! running "$WATCH_PID"; }
+end_of_watch()
+{
+    wait_until "$EXIT_TIMEOUT" "the log watcher to stop after the program ended" watcher_stopped
+    wait "$WATCH_PID" 2>/dev/null
+    WATCH_PID=""
 }
 
 # close_app: closes the window the way a window manager's close button
@@ -468,7 +585,7 @@ watch_log()
 # as a trace without new lines.
 close_app()
 {
-    "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close"
+    timeout 10 "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close"
     local deadline=$((SECONDS + EXIT_TIMEOUT))
     until app_exited; do
         [ "$SECONDS" -lt "$deadline" ] \

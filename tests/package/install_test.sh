@@ -23,15 +23,16 @@ cmake=$1
 build=$2
 version=$3
 
+# shellcheck source=../support/harness.sh
+source "$(dirname "$0")/../support/harness.sh"
+
 pids=()
 tmp=$(mktemp -d)
+# Everything started here ends, the program within a grace of SIGTERM.
 cleanup() {
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    for pid in "${pids[@]}"; do
-        wait "$pid" 2>/dev/null || true
-    done
+    # shellcheck disable=SC2046 # one process id a word
+    end_processes "${pids[@]}" $(descendants "${pids[@]}")
+    stop_xvfb
     rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -51,7 +52,7 @@ wait_until() {
     shift 2
     local deadline=$((SECONDS + seconds))
     until "$@"; do
-        kill -0 "$pid" 2>/dev/null || return 1
+        running "$pid" || return 1
         [ "$SECONDS" -lt "$deadline" ] || return 1
         sleep 0.1
     done
@@ -75,13 +76,9 @@ done
 mkdir "$tmp/links" "$tmp/elsewhere"
 ln -s "../pre fix/bin/qd740n-updater" "$tmp/links/qd740n-updater"
 
-# A virtual display; Xvfb picks a free display number and writes it to fd 3
-# once it accepts connections.
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-pids+=($!)
-wait_until 20 "${pids[0]}" test -s "$tmp/display" || fail "Xvfb did not start"
-display=$(head -n1 "$tmp/display")
-export DISPLAY=":$display"
+# A virtual display of its own, on a number no other X server uses.
+start_xvfb "$tmp" 1024x768x24 2>"$tmp/display.log" || fail "Xvfb did not start"
+export DISPLAY=$XVFB_DISPLAY
 unset WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=xcb
 export XDG_RUNTIME_DIR="$tmp/runtime"
@@ -110,8 +107,9 @@ app=$!
 pids+=("$app")
 
 title="QD740N Firmware Update $version"
+# Each X client bounded: one whose server has gone may hang.
 find_window() {
-    window=$(xdotool search --onlyvisible --name "^${title//./\\.}\$" 2>/dev/null | head -n1)
+    window=$(timeout 10 xdotool search --onlyvisible --name "^${title//./\\.}\$" 2>/dev/null | head -n1)
     [ -n "$window" ]
 }
 wait_until 30 "$app" find_window || fail "no window titled \"$title\""
@@ -127,8 +125,8 @@ grep -q '^qdGetAPIVersion()' "$tmp/trace.txt" || fail "the device library was no
 
 # Focus the window: the log takes the focus, Tab moves it on to Check
 # Versions, and Space presses it.
-xdotool windowfocus --sync "$window" || fail "cannot focus the window"
-xdotool key --delay 50 Tab space
+timeout 10 xdotool windowfocus --sync "$window" || fail "cannot focus the window"
+timeout 10 xdotool key --delay 50 Tab space || fail "cannot type into the window"
 
 expected='qdOpenBootstrapDevice("./firmware/qd740n_boot_4.img") -> 0'
 wait_until 30 "$app" grep -qxF "$expected" "$tmp/trace.txt" \
@@ -136,27 +134,28 @@ wait_until 30 "$app" grep -qxF "$expected" "$tmp/trace.txt" \
 
 # The icon drawn from the built-in SVG reaches the window system; without
 # Qt's SVG icon engine the window would have none.
-icon=$(xprop -id "$window" -len 8 _NET_WM_ICON)
+icon=$(timeout 10 xprop -id "$window" -len 8 _NET_WM_ICON)
 grep -Eq 'Icon \([1-9][0-9]* x [1-9][0-9]*\)' <<<"$icon" || fail "the window has no icon: $icon"
 
 echo "installed launcher ran from $prefix and bootstrapped from its firmware folder"
-kill "$app"
-wait "$app" 2>/dev/null || true
+end_processes "$app"
 
 # expect_refusal WHAT TEXT: the launcher, started as from the desktop menu
 # (standard error not a terminal), does not start the program: it says TEXT
 # on standard error and in a box, which is answered here, and ends with 1.
 box_shown() {
-    box=$(xdotool search --onlyvisible --name '^QD740N Firmware Update$' 2>/dev/null | head -n1)
+    box=$(timeout 10 xdotool search --onlyvisible --name '^QD740N Firmware Update$' 2>/dev/null | head -n1)
     [ -n "$box" ]
 }
+ended() { ! running "$1"; }
 expect_refusal() {
     local status=0 refused
     "$launcher" >"$tmp/refused.log" 2>&1 &
     refused=$!
     pids+=("$refused")
     wait_until 30 "$refused" box_shown || fail "$1: no box on the screen"
-    xdotool windowfocus --sync "$box" key Return || fail "$1: cannot answer the box"
+    timeout 10 xdotool windowfocus --sync "$box" key Return || fail "$1: cannot answer the box"
+    wait_until 30 "$$" ended "$refused" || fail "$1: the launcher did not end once its box was answered"
     wait "$refused" || status=$?
     [ "$status" -eq 1 ] || fail "$1: the launcher ended with status $status"
     grep -qF "$2" "$tmp/refused.log" || fail "$1: the launcher said: $(cat "$tmp/refused.log")"

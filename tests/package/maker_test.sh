@@ -22,13 +22,14 @@ versioned=$5
 unversioned=$6
 firmware=$7
 
+# shellcheck source=../support/harness.sh
+source "$(dirname "$0")/../support/harness.sh"
+
 pids=()
 tmp=$(mktemp -d)
+# Everything started here ends, the program within a grace of SIGTERM.
 cleanup() {
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
+    end_processes "${pids[@]}"
     rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -116,7 +117,7 @@ started() {
 }
 deadline=$((SECONDS + 30))
 until started; do
-    kill -0 "$app" 2>/dev/null || fail "the installed program ended"
+    running "$app" || fail "the installed program ended"
     [ "$SECONDS" -lt "$deadline" ] || fail "the installed program did not call its library"
     sleep 0.1
 done
