@@ -106,8 +106,8 @@ class Program:
         window = self.main_window()
         return find(window, pyatspi.ROLE_TEXT, LOG) if window else None
 
-    def boxes(self):
-        return self.windows(pyatspi.ROLE_ALERT, BOX)
+    def boxes(self, title=BOX):
+        return self.windows(pyatspi.ROLE_ALERT, title)
 
 
 def colour(text, offset):
@@ -214,11 +214,13 @@ def cmd_wait_log(program, args):
         for paint, text in paragraphs(program.log())))
 
 
-def cmd_box(program, _args):
-    """Waits for the Warning box and prints its message; fails when more than one is up."""
-    boxes = program.wait(f'the "{BOX}" box', program.boxes)
+def cmd_box(program, args):
+    """Waits for the Warning box (or the box titled TITLE) and prints its message as a
+    screen reader reads it; fails when more than one is up."""
+    title = args.title or BOX
+    boxes = program.wait(f'the "{title}" box', lambda: program.boxes(title))
     if len(boxes) != 1:
-        raise Failure(f'{len(boxes)} "{BOX}" boxes are shown')
+        raise Failure(f'{len(boxes)} "{title}" boxes are shown')
     label = program.wait("the box's message", lambda: pyatspi.findDescendant(
         boxes[0], lambda a: a is not None and a.getRole() == pyatspi.ROLE_LABEL))
     print(label.name)
@@ -286,7 +288,7 @@ def main():
             ("window", cmd_window, ()), ("extents", cmd_extents, ("name",)),
             ("console", cmd_console, ()), ("press", cmd_press, ("name",)),
             ("wait-flow", cmd_wait_flow, ("--shot",)), ("log", cmd_log, ()),
-            ("wait-log", cmd_wait_log, ("text", "--colour")), ("box", cmd_box, ()),
+            ("wait-log", cmd_wait_log, ("text", "--colour")), ("box", cmd_box, ("--title",)),
             ("answer", cmd_answer, ("name",)), ("watch-log", cmd_watch_log, ("file",)),
             ("dump", cmd_dump, ())):
         command = commands.add_parser(name, help=" ".join(function.__doc__.split()))
