@@ -23,6 +23,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -202,6 +203,18 @@ QStringList inhibitions()
     return reply.arguments().value(0).toStringList();
 }
 
+// Has the logind mock refuse, from now on, every lock whose "what" contains
+// `refused`; an empty one refuses none.
+bool refuseLogindLocks(const QString &refused)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.login1"),
+        QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.DBus.Mock"),
+        QStringLiteral("AddTemplate"));
+    call << QFINDTESTDATA("logind_refusing_mock.py")
+         << QVariantMap { { QStringLiteral("RefuseWhat"), refused } };
+    return QDBusConnection::systemBus().call(call).type() == QDBusMessage::ReplyMessage;
+}
+
 bool registered(const QDBusConnection &bus, const char *service)
 {
     return bus.interface()->isServiceRegistered(QLatin1String(service));
@@ -229,6 +242,7 @@ private slots:
     void closeRequests();
     void refusalGoesWithTheFlow_data();
     void refusalGoesWithTheFlow();
+    void sleepLockWhereHandleLocksRefused(); // before the next, which ends the mocks
     void sessionHeldWhileFlowRuns();
     void singleCopyGuard();
 
@@ -680,6 +694,29 @@ void TestDialog::sessionHeldWhileFlowRuns()
             QCOMPARE(sim.traceNames(), traceWithServices);
         }
     }
+}
+
+// Where logind refuses the handle-* locks (polkit does on a remote session,
+// say), the flow asks again and holds off sleep and shutdown, its question
+// included, and lets go when it returns.
+void TestDialog::sleepLockWhereHandleLocksRefused()
+{
+    QVERIFY(refuseLogindLocks(QStringLiteral("handle-")));
+    const auto refuseNone = qScopeGuard([] { refuseLogindLocks(QString()); });
+    SimDeviceFile sim(SimDeviceFile::device(5, 5, 6));
+    ConsoleDriver console;
+    QVERIFY(console.exposed);
+    QStringList duringQuestion;
+    console.box.beforeAnswer = [&](QMessageBox *) {
+        if (QTest::qWaitFor([] { return !inhibitors().isEmpty(); }))
+            duringQuestion = inhibitors();
+        return true;
+    };
+    QVERIFY(console.press(console.checkButton()));
+    QCOMPARE(duringQuestion,
+        QStringList {
+            "sleep:shutdown|QD740N firmware updater|Checking QD740N firmware version|block" });
+    QTRY_COMPARE(inhibitors(), QStringList());
 }
 
 // One copy per workstation: a second guard of the same name is refused while
