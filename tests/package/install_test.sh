@@ -135,8 +135,7 @@ expected='qdOpenBootstrapDevice("./firmware/qd740n_boot_4.img") -> 0'
 wait_until 30 "$app" grep -qxF "$expected" "$tmp/trace.txt" \
     || fail "the trace has no line: $expected"
 
-# The icon drawn from the built-in SVG reaches the window system; without
-# Qt's SVG icon engine the window would have none.
+# The icon built into the program reaches the window system.
 icon=$(xprop -id "$window" -len 8 _NET_WM_ICON)
 grep -Eq 'Icon \([1-9][0-9]* x [1-9][0-9]*\)' <<<"$icon" || fail "the window has no icon: $icon"
 
