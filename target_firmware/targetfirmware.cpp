@@ -64,7 +64,7 @@ std::string firstUnreadableImage(const std::vector<std::string> &paths)
 // The checksum list is a few lines long. Anything larger, or anything but a
 // regular file (a pipe would block the read for good, a device such as
 // /dev/zero never end it), is not read.
-constexpr qint64 maxChecksumListSize = 64 * 1024;
+constexpr qint64 maxChecksumListSize = qint64(64) * 1024;
 
 // Reads the checksum list into `bytes`. Returns why it cannot, in a line of
 // its own, or an empty string when it could. The list is looked at before it
