@@ -1,7 +1,8 @@
 // The updater's performance report. One run measures, side by side:
 //  - start-up: process start to the main window's first paint, against a
 //    program with the same widgets and no device library and against a bare
-//    QMainWindow program, and the peak resident memory after start-up;
+//    QMainWindow program, and the peak resident memory after start-up against
+//    the same two;
 //  - responsiveness: lateness of a 16 ms GUI timer during a long FPGA write;
 //  - CPU: the GUI thread's CPU time while a flow waits for its worker,
 //    against a literal processEvents spin;
@@ -347,7 +348,8 @@ int main(int argc, char **argv)
 
     const double startRatio = ratio(updater.firstPaintMs, widgets.firstPaintMs);
     const double bareStartRatio = ratio(updater.firstPaintMs, bare.firstPaintMs);
-    const double memRatio = ratio(updater.peakMiB, bare.peakMiB);
+    const double memRatio = ratio(updater.peakMiB, widgets.peakMiB);
+    const double bareMemRatio = ratio(updater.peakMiB, bare.peakMiB);
     const double cpuRatio = ratio(cpu.flowCpu, cpu.spinCpu);
     const double overheadMs = overhead.flowMs - overhead.libraryMs;
 
@@ -364,8 +366,11 @@ int main(int argc, char **argv)
             QString::asprintf("bare window %.1f ms", bare.firstPaintMs),
             QString::asprintf("%.2f x", bareStartRatio), "-", std::nullopt },
         { "peak memory after start-up", QString::asprintf("%.1f MiB", updater.peakMiB),
+            QString::asprintf("same widgets %.1f MiB", widgets.peakMiB),
+            QString::asprintf("%.3f x", memRatio), "at most 1.05 x", memRatio <= 1.05 },
+        { "peak memory after start-up", QString::asprintf("%.1f MiB", updater.peakMiB),
             QString::asprintf("bare window %.1f MiB", bare.peakMiB),
-            QString::asprintf("%.2f x", memRatio), "at most 1.25 x", memRatio <= 1.25 },
+            QString::asprintf("%.3f x", bareMemRatio), "at most 1.25 x", bareMemRatio <= 1.25 },
         { "16 ms timer lateness during FPGA write",
             QString::asprintf("median %.2f ms, p99 %.2f ms", lateness.medianMs, lateness.p99Ms),
             QString::asprintf("%d ticks", lateness.samples), "-", "p99 under 20 ms",

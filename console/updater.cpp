@@ -14,7 +14,6 @@
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTextCharFormat>
 #include <QTextCursor>
@@ -136,20 +135,19 @@ void Updater::replaceLastLine(const QString &s)
     addLine(s);
 }
 
-// A flow runs from its first line until it returns, its questions included.
-// Meanwhile the window stays open, no other flow starts, and the workstation
-// is asked not to sleep, shut down or log out, which would cut the device's
-// work short; the busy dialog's first line says why.
-void Updater::beginFlow(const QString &dialogText)
+// Every flow runs in this frame, from its first line until it returns, its
+// questions included. Meanwhile the window stays open, no other flow starts,
+// and the workstation is asked not to sleep, shut down or log out, which
+// would cut the device's work short; the busy dialog's first line says why.
+// The flow's busy dialog and worker are locals of `flow`, gone when it has
+// returned; only then does the flow end, and a close held meanwhile is
+// honoured, so the main window is the last one to close.
+void Updater::runFlow(const QString &dialogText, void (Updater::*flow)(const QString &))
 {
+    if (isFlowRunning() || locked)
+        return;
     sessionGuard.emplace(dialogText.section(QLatin1Char('\n'), 0, 0), window());
-}
-
-// Called as a flow returns, after its last line and once its busy dialog is
-// gone: a close held meanwhile is honoured now, so the main window is the last
-// one to close.
-void Updater::endFlow()
-{
+    (this->*flow)(dialogText);
     sessionGuard.reset();
     if (closeRefusal)
         closeRefusal->close();
@@ -204,12 +202,12 @@ void Updater::explainRefusedClose()
 
 void Updater::checkVersions()
 {
-    if (isFlowRunning() || locked)
-        return;
-    const QString dialogText
-        = QStringLiteral("Checking QD740N firmware version\nEstimated 30 seconds\nPlease Wait");
-    beginFlow(dialogText);
-    const auto endAfterwards = qScopeGuard([this] { endFlow(); });
+    runFlow(QStringLiteral("Checking QD740N firmware version\nEstimated 30 seconds\nPlease Wait"),
+        &Updater::runCheck);
+}
+
+void Updater::runCheck(const QString &dialogText)
+{
     addLine(QString());
     addLine(QStringLiteral("Checking Firmware Versions..."));
     addLine(QString());
@@ -271,13 +269,13 @@ void Updater::checkVersions()
 
 void Updater::updateDevice()
 {
-    if (isFlowRunning() || locked)
-        return;
-    const QString dialogText
-        = QStringLiteral("Updating Device\nDO NOT UNPLUG THE DEVICE\n"
-                         "This process can take several minutes\nPlease Wait...");
-    beginFlow(dialogText);
-    const auto endAfterwards = qScopeGuard([this] { endFlow(); });
+    runFlow(QStringLiteral("Updating Device\nDO NOT UNPLUG THE DEVICE\n"
+                           "This process can take several minutes\nPlease Wait..."),
+        &Updater::runUpdate);
+}
+
+void Updater::runUpdate(const QString &dialogText)
+{
     addLine(QString());
     addLine(QStringLiteral("Updating Firmware"));
     addLine(QString());
@@ -296,12 +294,14 @@ void Updater::updateDevice()
 
 void Updater::restoreDevice()
 {
-    if (isFlowRunning() || locked)
-        return;
-    const QString dialogText = QStringLiteral(
-        "Performing Device Restore\nDO NOT UNPLUG DEVICE\nEstimated 6 minutes\nPlease Wait...");
-    beginFlow(dialogText);
-    const auto endAfterwards = qScopeGuard([this] { endFlow(); });
+    runFlow(
+        QStringLiteral(
+            "Performing Device Restore\nDO NOT UNPLUG DEVICE\nEstimated 6 minutes\nPlease Wait..."),
+        &Updater::runRestore);
+}
+
+void Updater::runRestore(const QString &dialogText)
+{
     addLine(QString());
     addLine(QStringLiteral("Restoring Device"));
     addLine(QString());

@@ -48,8 +48,11 @@ private slots:
 private:
     void addColouredLine(const QString &s, const QColor &colour);
     void appendLine(const QString &s, const QTextCharFormat &format);
-    void beginFlow(const QString &dialogText);
-    void endFlow();
+    // The frame every flow runs in, and the three flows it runs.
+    void runFlow(const QString &dialogText, void (Updater::*flow)(const QString &));
+    void runCheck(const QString &dialogText);
+    void runUpdate(const QString &dialogText);
+    void runRestore(const QString &dialogText);
     void runWorkerBlocking(QThread &worker);
     void addVerdict(bool succeeded);
     void offer(QPushButton *button);

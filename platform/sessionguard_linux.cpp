@@ -17,6 +17,9 @@ namespace {
 // lock does not cover.
 const QString logindWhat
     = QStringLiteral("sleep:shutdown:handle-lid-switch:handle-suspend-key:handle-hibernate-key");
+// What is asked for again where logind refuses the above: polkit may refuse
+// the handle-* locks (on a remote session, say) and still grant these.
+const QString logindFallbackWhat = QStringLiteral("sleep:shutdown");
 const QString logindWho = QStringLiteral("QD740N firmware updater");
 
 // The desktop portal's flags: logout, and suspend.
@@ -76,19 +79,27 @@ SessionGuard::SessionGuard(const QString &why, QWidget *window)
     // go of what they bring.
     const std::weak_ptr<Requests> held = requests;
 
-    // logind, on the system bus: sleep, shutdown, the lid and the keys.
+    // logind, on the system bus: sleep, shutdown, the lid and the keys, or,
+    // where that is refused while the guard is still held, sleep and shutdown.
     QDBusConnection system = QDBusConnection::systemBus();
     if (system.isConnected()
         && (system.connectionCapabilities() & QDBusConnection::UnixFileDescriptorPassing)) {
-        QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.login1"),
-            QStringLiteral("/org/freedesktop/login1"),
-            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
-        call << logindWhat << logindWho << why << QStringLiteral("block");
-        whenAnswered(system.asyncCall(call), [held](const QDBusPendingCall &answer) {
-            const QDBusPendingReply<QDBusUnixFileDescriptor> reply = answer;
-            if (const std::shared_ptr<Requests> requests = held.lock(); requests && reply.isValid())
-                requests->logindLock = reply.value();
-        });
+        const auto inhibit = [system, why, held](const QString &what, const auto &whenRefused) {
+            QDBusMessage call = QDBusMessage::createMethodCall(
+                QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+                QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
+            call << what << logindWho << why << QStringLiteral("block");
+            whenAnswered(
+                system.asyncCall(call), [held, whenRefused](const QDBusPendingCall &answer) {
+                    const QDBusPendingReply<QDBusUnixFileDescriptor> reply = answer;
+                    const std::shared_ptr<Requests> requests = held.lock();
+                    if (requests && reply.isValid())
+                        requests->logindLock = reply.value();
+                    else if (requests && reply.isError())
+                        whenRefused();
+                });
+        };
+        inhibit(logindWhat, [inhibit] { inhibit(logindFallbackWhat, [] {}); });
     }
 
     // The desktop, through its portal on the session bus: logout (which

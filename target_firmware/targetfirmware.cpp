@@ -61,25 +61,95 @@ std::string firstUnreadableImage(const std::vector<std::string> &paths)
     return std::string();
 }
 
-// The entries of the checksum list, one per line as sha256sum writes them:
-// 64 hex digits, a space, a space or a '*', the file name. A line of any other
-// form names no image, so an image it was meant for does not match.
-Checksums readChecksums(QFile &list)
+// The checksum list is a few lines long. Anything larger, or anything but a
+// regular file (a pipe would block the read for good, a device such as
+// /dev/zero never end it), is not read.
+constexpr qint64 maxChecksumListSize = qint64(64) * 1024;
+
+// Reads the checksum list into `bytes`. Returns why it cannot, in a line of
+// its own, or an empty string when it could. The list is looked at before it
+// is opened, and at most one byte more than a list may hold is read after, so
+// a list swapped or grown in between cannot make the read unbounded.
+QString readChecksumList(const QFileInfo &info, QByteArray &bytes)
 {
+    if (info.isDir())
+        return QStringLiteral("It is a folder, not a file.");
+    if (!info.exists())
+        return QStringLiteral("It is a link to nothing.");
+    if (!info.isFile())
+        return QStringLiteral("It is not a regular file.");
+    const QString tooLarge = QStringLiteral("It is larger than 64 KiB.");
+    if (info.size() > maxChecksumListSize)
+        return tooLarge;
+    QFile list(info.filePath());
+    if (!list.open(QIODevice::ReadOnly))
+        return QStringLiteral("It cannot be opened: %1.").arg(list.errorString());
+    bytes = list.read(maxChecksumListSize + 1);
+    if (list.error() != QFileDevice::NoError)
+        return QStringLiteral("It cannot be read: %1.").arg(list.errorString());
+    if (bytes.size() > maxChecksumListSize)
+        return tooLarge;
+    return QString();
+}
+
+bool isHex(const QByteArray &digits)
+{
+    return std::all_of(digits.begin(), digits.end(),
+        [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// One line as sha256sum writes it: 64 hex digits, a space, a space or a '*'
+// (binary mode), the file name.
+bool readPlainLine(const QByteArray &line, Checksums &checksums)
+{
+    if (line.size() <= 66 || line.at(64) != ' ' || (line.at(65) != ' ' && line.at(65) != '*'))
+        return false;
+    const QByteArray checksum = line.left(64);
+    if (!isHex(checksum))
+        return false;
+    checksums.append({ QString::fromUtf8(line.mid(66)), checksum.toLower() });
+    return true;
+}
+
+// One line as sha256sum --tag writes it: "SHA256 (<file name>) = <64 hex digits>".
+bool readTaggedLine(const QByteArray &line, Checksums &checksums)
+{
+    const QByteArray prefix = "SHA256 (";
+    const QByteArray separator = ") = ";
+    const qsizetype nameEnd = line.size() - 64 - separator.size();
+    if (!line.startsWith(prefix) || nameEnd <= prefix.size()
+        || line.mid(nameEnd, separator.size()) != separator)
+        return false;
+    const QByteArray checksum = line.right(64);
+    if (!isHex(checksum))
+        return false;
+    checksums.append({ QString::fromUtf8(line.mid(prefix.size(), nameEnd - prefix.size())),
+        checksum.toLower() });
+    return true;
+}
+
+// The entries of the checksum list, one per line in either format sha256sum
+// writes, in UTF-8 (a byte-order mark before the first line is passed over)
+// with LF or CRLF line ends. A line of any other form names no image.
+Checksums readChecksums(QByteArray bytes)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
     Checksums checksums;
-    const QList<QByteArray> lines = list.readAll().split('\n');
-    for (QByteArray line : lines) {
+    for (QByteArray line : bytes.split('\n')) {
         if (line.endsWith('\r'))
             line.chop(1);
-        if (line.size() <= 66 || line.at(64) != ' ' || (line.at(65) != ' ' && line.at(65) != '*'))
-            continue;
-        const QByteArray checksum = line.left(64).toLower();
-        const bool hex = std::all_of(checksum.begin(), checksum.end(),
-            [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
-        if (hex)
-            checksums.append({ QString::fromUtf8(line.mid(66)), checksum });
+        if (!readPlainLine(line, checksums))
+            readTaggedLine(line, checksums);
     }
     return checksums;
+}
+
+// A Windows shell's redirection writes UTF-16, which starts with its
+// byte-order mark.
+bool isUtf16(const QByteArray &bytes)
+{
+    return bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
 }
 
 // The file's SHA-256 in lower-case hex, read in chunks; empty when it cannot
@@ -93,18 +163,17 @@ QByteArray sha256Of(const std::string &path)
     return hash.result().toHex();
 }
 
-// Every entry for the image gives this checksum, and there is at least one.
-bool listed(const Checksums &checksums, const QString &name, const QByteArray &checksum)
+bool named(const Checksums &checksums, const QString &name)
 {
-    bool named = false;
-    for (const auto &[listedName, listedChecksum] : checksums) {
-        if (listedName != name)
-            continue;
-        if (listedChecksum != checksum)
-            return false;
-        named = true;
-    }
-    return named;
+    return std::any_of(checksums.begin(), checksums.end(),
+        [&name](const auto &entry) { return entry.first == name; });
+}
+
+// Every entry for the image gives this checksum.
+bool matches(const Checksums &checksums, const QString &name, const QByteArray &checksum)
+{
+    return std::all_of(checksums.begin(), checksums.end(),
+        [&](const auto &entry) { return entry.first != name || entry.second == checksum; });
 }
 
 } // namespace
@@ -127,22 +196,39 @@ bool checkImages(const std::vector<std::string> &paths, QStringList &lines)
                      .arg(absolutePath(kChecksumListPath));
         return true;
     }
-    QFile list(listInfo.filePath());
-    if (!list.open(QIODevice::ReadOnly)) {
-        lines
-            << QStringLiteral("Cannot read checksum list %1.").arg(absolutePath(kChecksumListPath));
+    const QString listPath = absolutePath(kChecksumListPath);
+    QByteArray listBytes;
+    const QString listProblem = readChecksumList(listInfo, listBytes);
+    if (!listProblem.isEmpty()) {
+        lines << QStringLiteral("Cannot read checksum list %1.").arg(listPath) << listProblem;
         return false;
     }
-    const Checksums checksums = readChecksums(list);
+    if (isUtf16(listBytes)) {
+        lines << QStringLiteral(
+            "Checksum list %1 is in UTF-16, not in UTF-8 as sha256sum writes it.")
+                     .arg(listPath);
+        return false;
+    }
+    const Checksums checksums = readChecksums(listBytes);
+    if (checksums.isEmpty()) {
+        lines << QStringLiteral("Checksum list %1 has no line in the format sha256sum writes.")
+                     .arg(listPath);
+        return false;
+    }
 
     for (const std::string &path : paths) {
+        const QString name = QFileInfo(QFile::decodeName(path.c_str())).fileName();
+        if (!named(checksums, name)) {
+            lines << QStringLiteral("Firmware image %1 is not in the checksum list %2.")
+                         .arg(absolutePath(path), listPath);
+            return false;
+        }
         const QByteArray checksum = sha256Of(path);
         if (checksum.isEmpty()) {
             lines << QStringLiteral("Cannot read firmware image %1.").arg(absolutePath(path));
             return false;
         }
-        const QString name = QFileInfo(QFile::decodeName(path.c_str())).fileName();
-        if (!listed(checksums, name, checksum)) {
+        if (!matches(checksums, name, checksum)) {
             lines << QStringLiteral("Firmware image %1 does not match its checksum.")
                          .arg(absolutePath(path));
             return false;

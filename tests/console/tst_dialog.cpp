@@ -94,6 +94,18 @@ auto stopped(const QProcess &mock)
     });
 }
 
+// Has the logind mock refuse, from now on, every lock whose "what" contains
+// `refused`; an empty one refuses none.
+bool refuseLogindLocks(const QString &refused)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.login1"),
+        QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.DBus.Mock"),
+        QStringLiteral("AddTemplate"));
+    call << QFINDTESTDATA("logind_refusing_mock.py")
+         << QVariantMap { { QStringLiteral("RefuseWhat"), refused } };
+    return QDBusConnection::systemBus().call(call).type() == QDBusMessage::ReplyMessage;
+}
+
 bool registered(const QDBusConnection &bus, const char *service)
 {
     return bus.interface()->isServiceRegistered(QLatin1String(service));
@@ -112,6 +124,7 @@ private slots:
 
     void closeRequests_data();
     void closeRequests();
+    void sleepLockWhereHandleLocksRefused(); // before the next, which ends the mocks
     void sessionHeldWhileFlowRuns();
     void singleCopyGuard();
 
@@ -323,6 +336,29 @@ void TestDialog::sessionHeldWhileFlowRuns()
             QCOMPARE(sim.traceNames(), traceWithServices);
         }
     }
+}
+
+// Where logind refuses the handle-* locks (polkit does on a remote session,
+// say), the flow asks again and holds off sleep and shutdown, its question
+// included, and lets go when it returns.
+void TestDialog::sleepLockWhereHandleLocksRefused()
+{
+    QVERIFY(refuseLogindLocks(QStringLiteral("handle-")));
+    const auto refuseNone = qScopeGuard([] { refuseLogindLocks(QString()); });
+    SimDeviceFile sim(SimDeviceFile::device(5, 5, 6));
+    ConsoleDriver console;
+    QVERIFY(console.exposed);
+    QStringList duringQuestion;
+    console.box.beforeAnswer = [&](QMessageBox *) {
+        if (QTest::qWaitFor([] { return !inhibitors().isEmpty(); }))
+            duringQuestion = inhibitors();
+        return true;
+    };
+    QVERIFY(console.press(console.checkButton()));
+    QCOMPARE(duringQuestion,
+        QStringList {
+            "sleep:shutdown|QD740N firmware updater|Checking QD740N firmware version|block" });
+    QTRY_COMPARE(inhibitors(), QStringList());
 }
 
 // One copy per workstation: a second guard of the same name is refused while

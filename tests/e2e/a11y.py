@@ -109,8 +109,8 @@ class Program:
         window = self.main_window()
         return find(window, pyatspi.ROLE_TEXT, LOG) if window else None
 
-    def boxes(self):
-        return self.windows(pyatspi.ROLE_ALERT, BOX)
+    def boxes(self, title=BOX):
+        return self.windows(pyatspi.ROLE_ALERT, title)
 
 
 def colour(text, offset):
@@ -218,23 +218,25 @@ def cmd_wait_log(program, args):
 
 
 def cmd_box(program, args):
-    """Waits for the Warning box and prints its message; fails when more than one is up.
-    With --alone SECONDS, also watches that long that no second box comes: a check that
-    something does not happen has no event to wait for, only a bounded time."""
-    boxes = program.wait(f'the "{BOX}" box', program.boxes)
+    """Waits for the Warning box (or the box titled TITLE) and prints its message as a
+    screen reader reads it; fails when more than one is up. With --alone SECONDS, also
+    watches that long that no second box comes: a check that something does not happen
+    has no event to wait for, only a bounded time."""
+    title = args.title or BOX
+    boxes = program.wait(f'the "{title}" box', lambda: program.boxes(title))
     watch_until = time.monotonic() + float(args.alone or 0)
     while len(boxes) == 1 and time.monotonic() < watch_until:
         time.sleep(0.05)
         try:
-            boxes = program.boxes() or boxes  # a failed read is no box less
+            boxes = program.boxes(title) or boxes  # a failed read is no box less
         except Exception:  # pylint: disable=broad-except
             pass
     if len(boxes) != 1:
-        raise Failure(f'{len(boxes)} "{BOX}" boxes are shown')
+        raise Failure(f'{len(boxes)} "{title}" boxes are shown')
 
     def message():
         # Looked up afresh each time: a box just shown may not have its label yet.
-        shown = program.boxes()
+        shown = program.boxes(title)
         return shown and pyatspi.findDescendant(
             shown[0], lambda a: a is not None and a.getRole() == pyatspi.ROLE_LABEL)
     print(program.wait("the box's message", message).name)
@@ -310,7 +312,8 @@ def main():
             ("window", cmd_window, ()), ("extents", cmd_extents, ("name",)),
             ("console", cmd_console, ()), ("press", cmd_press, ("name",)),
             ("wait-flow", cmd_wait_flow, ("--shot",)), ("log", cmd_log, ()),
-            ("wait-log", cmd_wait_log, ("text", "--colour")), ("box", cmd_box, ("--alone",)),
+            ("wait-log", cmd_wait_log, ("text", "--colour")),
+            ("box", cmd_box, ("--alone", "--title")),
             ("answer", cmd_answer, ("name",)), ("watch-log", cmd_watch_log, ("file",)),
             ("dump", cmd_dump, ())):
         command = commands.add_parser(name, help=" ".join(function.__doc__.split()))

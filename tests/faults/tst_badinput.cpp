@@ -1,10 +1,9 @@
 // What the operator can get wrong around the program: no firmware folder, an
 // image missing, empty, cut short, corrupted, swapped for another
 // component's image or for another version, no checksum list beside the
-// images, and a working directory with spaces and non-ASCII letters in its
-// path. The console names the image or the call that failed, the firmware
-// folder is never written to, and once the images are put back the device
-// can be brought to 4.5.6.
+// images or a named pipe in its place, and a working directory with spaces and non-ASCII letters in
+// its path. The console names the image or the call that failed, the firmware folder is never
+// written to, and once the images are put back the device can be brought to 4.5.6.
 #include "bringback.h"
 #include "consoledriver.h"
 #include "consolelines.h"
@@ -17,6 +16,10 @@
 #include <QFile>
 #include <QMap>
 #include <QTest>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -59,6 +62,12 @@ bool spoil(const QString &damage, int component)
 {
     if (damage == QLatin1String("no firmware folder"))
         return QDir(QStringLiteral("firmware")).removeRecursively();
+#ifndef Q_OS_WIN
+    // A named pipe with no writer blocks whoever opens it for reading.
+    if (damage == QLatin1String("list a pipe"))
+        return QFile::remove(QStringLiteral("firmware/SHA256SUMS"))
+            && ::mkfifo("firmware/SHA256SUMS", 0600) == 0;
+#endif
     if (damage.endsWith(QLatin1String(", no list")))
         return QFile::remove(QStringLiteral("firmware/SHA256SUMS"))
             && spoil(damage.section(QLatin1Char(','), 0, 0), component);
@@ -218,6 +227,16 @@ void tst_BadInput::operatorInput_data()
     QTest::newRow("bare device, boot image corrupt, no list")
         << "bare" << QString() << "corrupt, no list" << 0 << "check"
         << ConsoleLines::noDeviceProbe + QStringList { kNoList } << "qdOpenBootstrapDevice";
+
+#ifndef Q_OS_WIN
+    // The list is looked at before it is read: the flow returns.
+    QTest::newRow("running device, checksum list a named pipe")
+        << "running" << QString() << "list a pipe" << 0 << "update"
+        << QStringList { QStringLiteral("Cannot read checksum list %1/firmware/SHA256SUMS.")
+                             .arg(kWorkingFolder),
+               "It is not a regular file." }
+        << kNoCall;
+#endif
 
     // A boot sector already at its target is skipped, so its image is never asked for.
     QTest::newRow("boot sector current, boot image missing")

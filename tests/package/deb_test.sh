@@ -103,7 +103,7 @@ depends_on() {
     # one entry of the comma-separated list, with or without a version
     tr ',' '\n' <<<"$depends" | sed 's/^ *//' | grep -Eq "^$1( \(.*\))?\$"
 }
-for package in libqt6widgets6 libqt6gui6 libqt6dbus6 libqt6core6 libqt6svg6 libxcb1 libc6 libstdc++6; do
+for package in libqt6widgets6 libqt6gui6 libqt6dbus6 libqt6core6 libxcb1 libc6 libstdc++6; do
     check "depends on $package" depends_on "${package//+/\\+}"
 done
 

@@ -10,9 +10,10 @@
 #
 # Then the launcher with a site's own device library: the program loads that
 # library and runs in the site's data folder when both are there. The
-# launcher refuses to start it when only one of the two is there, or when
-# the site's prefix is relative: on standard error and, that being no
-# terminal here, in a box on the screen. The site's folders are looked for
+# launcher refuses to start it when only one of the two is there, when
+# the site's prefix is relative, or when the data folder cannot be entered:
+# on standard error and, that being no terminal here, in a box on the
+# screen, which shows markup in the text as it stands. The site's folders are looked for
 # under $QD740N_LOCAL_PREFIX, here a temporary folder; without that library
 # and its folder the installed one is used.
 #
@@ -132,8 +133,7 @@ expected='qdOpenBootstrapDevice("./firmware/qd740n_boot_4.img") -> 0'
 wait_until 30 "$app" grep -qxF "$expected" "$tmp/trace.txt" \
     || fail "the trace has no line: $expected"
 
-# The icon drawn from the built-in SVG reaches the window system; without
-# Qt's SVG icon engine the window would have none.
+# The icon built into the program reaches the window system.
 icon=$(timeout 10 xprop -id "$window" -len 8 _NET_WM_ICON)
 grep -Eq 'Icon \([1-9][0-9]* x [1-9][0-9]*\)' <<<"$icon" || fail "the window has no icon: $icon"
 
@@ -176,6 +176,45 @@ expect_refusal "the site's library without its images" \
     "$site/share/qd740n-updater/firmware/ is missing"
 QD740N_LOCAL_PREFIX=site expect_refusal "a relative prefix" \
     'QD740N_LOCAL_PREFIX must be an absolute folder, not "site"'
+
+# A data folder that cannot be entered is refused like the rest, the folder
+# named, rather than ending the launcher without a box.
+mv "$prefix/share/qd740n-updater" "$prefix/share/moved-away"
+QD740N_LOCAL_PREFIX="$tmp/no site" expect_refusal "the packaged data folder gone" \
+    "cannot enter the data folder $prefix/bin/../share/qd740n-updater"
+mv "$prefix/share/moved-away" "$prefix/share/qd740n-updater"
+
+# The box shows its text as plain text: markup from the environment is shown
+# as it stands, as a screen reader reads the box (AT-SPI, on a session bus of
+# this test's own) and so as it is drawn.
+dbus-daemon --session --nofork --print-address=3 3>"$tmp/bus" >"$tmp/bus.log" 2>&1 &
+pids+=($!)
+wait_until 20 "${pids[-1]}" test -s "$tmp/bus" || fail "dbus-daemon did not start"
+DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$tmp/bus")
+export DBUS_SESSION_BUS_ADDRESS
+/usr/libexec/at-spi-bus-launcher --launch-immediately >"$tmp/at-spi.log" 2>&1 &
+pids+=($!)
+a11y_bus_named() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus 2>/dev/null | grep -q 'boolean true'
+}
+wait_until 20 "${pids[-1]}" a11y_bus_named || fail "the AT-SPI bus launcher did not start"
+markup='<b>site</b>'
+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QD740N_LOCAL_PREFIX=$markup "$launcher" >"$tmp/refused.log" 2>&1 &
+refused=$!
+pids+=("$refused")
+message_started() {
+    message=$(pgrep -P "$refused" "^qd740n-updater-" | head -n1)
+    [ -n "$message" ]
+}
+wait_until 30 "$refused" message_started || fail "markup: the launcher showed no box"
+shown=$(timeout 40 /usr/bin/python3 "$(dirname "$0")/../e2e/a11y.py" --pid "$message" \
+    --timeout 30 box --title "QD740N Firmware Update") || fail "markup: the box cannot be read"
+[ "$shown" = "QD740N_LOCAL_PREFIX must be an absolute folder, not \"$markup\"" ] \
+    || fail "markup: the box shows: $shown"
+wait_until 30 "$refused" box_shown || fail "markup: no box on the screen"
+timeout 10 xdotool windowfocus --sync "$box" key Return || fail "markup: cannot answer the box"
+wait_until 30 "$$" ended "$refused" || fail "markup: the launcher did not end once its box was answered"
 
 # With the folder, the program loads the site's library, not the installed one.
 mkdir -p "$site/share/qd740n-updater/firmware"

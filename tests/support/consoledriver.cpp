@@ -14,6 +14,9 @@
 static bool showAndWait(QWidget &window)
 {
     window.show();
+    // The platform reports the window exposed through an event: handled
+    // here, the wait finds it done instead of sleeping before it looks again.
+    QCoreApplication::processEvents();
     return QTest::qWaitForWindowExposed(&window);
 }
 

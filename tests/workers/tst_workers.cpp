@@ -15,9 +15,13 @@
 #include <QJsonValue>
 #include <QSet>
 #include <QSignalSpy>
+#include <QStringEncoder>
 #include <QTest>
 
 #include <algorithm>
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 #include <utility>
 
 namespace {
@@ -235,10 +239,14 @@ const QString kChecksumList = QStringLiteral("SHA256SUMS");
 // Spoils one file of the test's firmware/ folder: "missing", "empty", cut to
 // 100 bytes ("truncated"), replaced by an image of version 3 ("version 3"),
 // named otherwise in the checksum list ("unlisted"), a folder in its place
-// ("unreadable") or a link to nothing ("dangling"). The checksum list itself
-// may also be rewritten as sha256sum -b on Windows writes it, which still
-// holds ("binary": upper-case digits, '*' before the names, CRLF). An empty
-// name leaves the folder as it is.
+// ("unreadable"), a link to nothing ("dangling"), a named pipe ("pipe") or a
+// link to /dev/zero ("endless"). The checksum list itself may also be
+// rewritten as sha256sum -b on Windows writes it ("binary": upper-case
+// digits, '*' before the names, CRLF), with a byte-order mark and CRLF ("bom,
+// crlf"), as sha256sum --tag writes it ("tagged"), as a Windows shell's
+// redirection writes it ("utf-16"), padded past 64 KiB with empty lines
+// ("oversized") or as a text with no checksum line ("no line"). An empty name
+// leaves the folder as it is.
 bool spoil(const SimDeviceFile &sim, const QString &name, const QString &damage)
 {
     if (name.isEmpty())
@@ -248,8 +256,15 @@ bool spoil(const SimDeviceFile &sim, const QString &name, const QString &damage)
         return file.remove();
     if (damage == QLatin1String("unreadable"))
         return file.remove() && QDir().mkdir(file.fileName());
-    if (damage == QLatin1String("dangling"))
-        return file.remove() && QFile::link(QStringLiteral("nowhere"), file.fileName());
+    if (damage == QLatin1String("dangling") || damage == QLatin1String("endless"))
+        return file.remove()
+            && QFile::link(damage == QLatin1String("dangling") ? QStringLiteral("nowhere")
+                                                               : QStringLiteral("/dev/zero"),
+                file.fileName());
+#ifndef Q_OS_WIN
+    if (damage == QLatin1String("pipe"))
+        return file.remove() && ::mkfifo(QFile::encodeName(file.fileName()).constData(), 0600) == 0;
+#endif
     if (damage == QLatin1String("empty") || damage == QLatin1String("truncated"))
         return file.resize(damage == QLatin1String("empty") ? 0 : 100);
     QByteArray bytes;
@@ -264,11 +279,24 @@ bool spoil(const SimDeviceFile &sim, const QString &name, const QString &damage)
             return false;
         bytes = file.readAll();
         file.close();
+        QList<QByteArray> lines = bytes.trimmed().split('\n');
         if (damage == QLatin1String("binary")) {
-            QList<QByteArray> lines = bytes.replace("  ", " *").split('\n');
             for (QByteArray &line : lines)
-                line = line.left(64).toUpper() + line.mid(64);
+                line = line.left(64).toUpper() + " *" + line.mid(66);
             bytes = lines.join("\r\n");
+        } else if (damage == QLatin1String("bom, crlf")) {
+            bytes = "\xEF\xBB\xBF" + lines.join("\r\n") + "\r\n";
+        } else if (damage == QLatin1String("tagged")) {
+            for (QByteArray &line : lines)
+                line = "SHA256 (" + line.mid(66) + ") = " + line.left(64);
+            bytes = lines.join('\n') + '\n';
+        } else if (damage == QLatin1String("utf-16")) {
+            bytes = QStringEncoder(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom)(
+                QString::fromLatin1(lines.join("\r\n") + "\r\n"));
+        } else if (damage == QLatin1String("oversized")) {
+            bytes += QByteArray(64 * 1024, '\n');
+        } else if (damage == QLatin1String("no line")) {
+            bytes = "The firmware images' checksums\n";
         } else
             bytes.replace(name.toLatin1(), name.toLatin1() + ".old");
     }
@@ -295,8 +323,27 @@ QString mismatch(const QString &image)
 const QString kNoList = say(
     QStringLiteral("No checksum list %1/firmware/SHA256SUMS: the firmware images are not verified.")
         .arg(kWorkingFolder));
-const QString kUnreadableList
-    = say(QStringLiteral("Cannot read checksum list %1/firmware/SHA256SUMS.").arg(kWorkingFolder));
+QString notListed(const QString &image)
+{
+    return say(QStringLiteral("Firmware image %1/firmware/%2 is not in the checksum list "
+                              "%1/firmware/SHA256SUMS.")
+                   .arg(kWorkingFolder, image));
+}
+
+// The list cannot be read, for the given reason.
+QStringList unreadableList(const QString &reason)
+{
+    return { say(QStringLiteral("Cannot read checksum list %1/firmware/SHA256SUMS.")
+                     .arg(kWorkingFolder)),
+        say(reason) };
+}
+
+// The list is read, but says something about no image.
+QString uselessList(const QString &problem)
+{
+    return say(
+        QStringLiteral("Checksum list %1/firmware/SHA256SUMS %2.").arg(kWorkingFolder, problem));
+}
 
 QStringList inWorkingFolder(QStringList steps)
 {
@@ -508,7 +555,7 @@ void TestWorkers::update_data()
     // components it skips are not looked at. Without a list it goes on.
     auto imageRow = [&](const char *tag, const QList<int> &version, const QString &file,
                         const QString &damage, const QStringList &steps) {
-        const bool stops = steps.size() == 1;
+        const bool stops = !steps.contains(opened.first());
         QTest::newRow(tag) << version << none << file << damage << kSerial << steps << !stops
                            << (stops ? regions(version.at(0), version.at(1), version.at(2))
                                      : target);
@@ -529,17 +576,33 @@ void TestWorkers::update_data()
     imageRow("4.4.6, run image of version 3", { 4, 4, 6 }, kRunImage, "version 3",
         { mismatch(kRunImage) });
     imageRow("3.3.3, FPGA image not in the list", { 3, 3, 3 }, kFpgaImage, "unlisted",
-        { mismatch(kFpgaImage) });
-    imageRow("4.4.6, checksum list unreadable", { 4, 4, 6 }, kChecksumList, "unreadable",
-        { kUnreadableList });
+        { notListed(kFpgaImage) });
+    imageRow("4.4.6, checksum list a folder", { 4, 4, 6 }, kChecksumList, "unreadable",
+        unreadableList("It is a folder, not a file."));
+    imageRow("4.4.6, checksum list over 64 KiB", { 4, 4, 6 }, kChecksumList, "oversized",
+        unreadableList("It is larger than 64 KiB."));
 #ifndef Q_OS_WIN
-    // On Windows QFile::link makes a shortcut, a file of its own, not a link.
+    // On Windows QFile::link makes a shortcut, a file of its own, not a link,
+    // and there are no named pipes among the files.
     imageRow("4.4.6, checksum list a link to nothing", { 4, 4, 6 }, kChecksumList, "dangling",
-        { kUnreadableList });
+        unreadableList("It is a link to nothing."));
+    imageRow("4.4.6, checksum list a named pipe", { 4, 4, 6 }, kChecksumList, "pipe",
+        unreadableList("It is not a regular file."));
+    imageRow("4.4.6, checksum list a link to /dev/zero", { 4, 4, 6 }, kChecksumList, "endless",
+        unreadableList("It is not a regular file."));
 #endif
+    imageRow("4.4.6, checksum list in UTF-16", { 4, 4, 6 }, kChecksumList, "utf-16",
+        { uselessList("is in UTF-16, not in UTF-8 as sha256sum writes it") });
+    imageRow("4.4.6, checksum list without a checksum line", { 4, 4, 6 }, kChecksumList, "no line",
+        { uselessList("has no line in the format sha256sum writes") });
+    const QStringList runOnly
+        = opened + QStringList { skipBoot } + runWritten + QStringList { skipFpga };
     imageRow("4.4.6, checksum list as sha256sum -b writes it on Windows", { 4, 4, 6 },
-        kChecksumList, "binary",
-        opened + QStringList { skipBoot } + runWritten + QStringList { skipFpga });
+        kChecksumList, "binary", runOnly);
+    imageRow("4.4.6, checksum list with a byte-order mark and CRLF", { 4, 4, 6 }, kChecksumList,
+        "bom, crlf", runOnly);
+    imageRow("4.4.6, checksum list as sha256sum --tag writes it", { 4, 4, 6 }, kChecksumList,
+        "tagged", runOnly);
     imageRow("4.4.6, no checksum list", { 4, 4, 6 }, kChecksumList, "missing",
         QStringList { kNoList } + opened + QStringList { skipBoot } + runWritten
             + QStringList { skipFpga });
@@ -642,7 +705,7 @@ void TestWorkers::restore_data()
         << QStringList { mismatch(kBootImage) } << false << regions(erased, 3, 3);
     QTest::newRow("boot loader, FPGA image not in the list")
         << inBootLoader << kFpgaImage << "unlisted" << int(BootLoader)
-        << QStringList { mismatch(kFpgaImage) } << false << regions(3, 3, 3);
+        << QStringList { notListed(kFpgaImage) } << false << regions(3, 3, 3);
     QTest::newRow("boot loader, no checksum list")
         << inBootLoader << kChecksumList << "missing" << int(BootLoader)
         << QStringList { kNoList } + opened + restored + closed << true << target;
