@@ -46,6 +46,7 @@ private slots:
     void restoreDevice();
 
 private:
+    void addLibraryLines();
     void addColouredLine(const QString &s, const QColor &colour);
     void appendLine(const QString &s, const QTextCharFormat &format);
     void beginFlow(const QString &dialogText);
@@ -60,7 +61,9 @@ private:
     QPushButton *checkButton;
     QPushButton *updateButton;
     QPushButton *restoreButton;
-    bool locked = false; // after an update or restore, for the rest of the run
+    // No flow may start, for the rest of the run: after an update or restore,
+    // or without a device library.
+    bool locked = false;
     bool closeRequested = false;
     std::optional<SessionGuard> sessionGuard; // exactly while a flow runs
     QPointer<QMessageBox> closeRefusal; // while shown, a further close shows no second one

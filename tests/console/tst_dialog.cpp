@@ -481,7 +481,7 @@ void TestDialog::workerLinesBeforeConclusion()
         sim.clearTrace();
         ConsoleDriver console;
         QVERIFY(console.press(console.checkButton()));
-        QCOMPARE(console.lines().mid(7, expected.size()), expected);
+        QCOMPARE(console.lines().mid(ConsoleLines::banner().size(), expected.size()), expected);
     }
 }
 

@@ -7,6 +7,9 @@
 class ConsoleLines
 {
 public:
+    // The banner on the build's simulated device.
+    static QStringList banner();
+
     // The three lines a flow starts with: "check", "update" or "restore".
     static QStringList heading(const QString &flow);
 
