@@ -301,6 +301,7 @@ void Updater::updateDevice()
     addLine(QString());
     addLine(QStringLiteral("Updating Firmware"));
     addLine(QString());
+    addUnheldWarning();
 
     MQProgressDialog dialog(dialogText);
     dialog.showFor(this);
@@ -325,6 +326,7 @@ void Updater::restoreDevice()
     addLine(QString());
     addLine(QStringLiteral("Restoring Device"));
     addLine(QString());
+    addUnheldWarning();
 
     MQProgressDialog dialog(dialogText);
     dialog.showFor(this);
@@ -335,6 +337,15 @@ void Updater::restoreDevice()
 
     addVerdict(worker.succeeded);
     lock();
+}
+
+// Said as a write starts, where the workstation can still be put to sleep
+// in the middle of it.
+void Updater::addUnheldWarning()
+{
+    const QString warning = SessionGuard::unheldWarning();
+    if (!warning.isEmpty())
+        addLine(warning);
 }
 
 // The button the check enabled is the operator's next step: it takes the

@@ -52,6 +52,7 @@ private:
     void beginFlow(const QString &dialogText);
     void endFlow();
     void runWorkerBlocking(QThread &worker);
+    void addUnheldWarning();
     void addVerdict(bool succeeded);
     void offer(QPushButton *button);
     void lock();

@@ -20,10 +20,16 @@ QStringList ConsoleLines::banner()
 
 QStringList ConsoleLines::heading(const QString &flow)
 {
+#ifdef Q_OS_WIN
+    const QStringList sleepWarning { "Closing the lid or pressing the sleep button will put "
+                                     "Windows to sleep and interrupt the write." };
+#else
+    const QStringList sleepWarning;
+#endif
     if (flow == QLatin1String("update"))
-        return { QString(), "Updating Firmware", QString() };
+        return QStringList { QString(), "Updating Firmware", QString() } + sleepWarning;
     if (flow == QLatin1String("restore"))
-        return { QString(), "Restoring Device", QString() };
+        return QStringList { QString(), "Restoring Device", QString() } + sleepWarning;
     return { QString(), "Checking Firmware Versions...", QString() };
 }
 

@@ -10,7 +10,8 @@ public:
     // The banner on the build's simulated device.
     static QStringList banner();
 
-    // The three lines a flow starts with: "check", "update" or "restore".
+    // The lines a flow starts with: "check", "update" or "restore". An update
+    // or restore on Windows also says what may still put it to sleep.
     static QStringList heading(const QString &flow);
 
     // The probe's lines when neither the device, its boot loader nor a
