@@ -62,7 +62,9 @@ QString systemWords(const QString &error, const QString &path)
     QString words = error.mid(qtWords.size());
     if (words.startsWith(QLatin1Char('(')) && words.endsWith(QLatin1Char(')')))
         words = words.mid(1, words.size() - 2);
-    return words;
+    // Windows' words may name the file as "%1" ("%1 is not a valid Win32
+    // application."), which QLibrary leaves as it is.
+    return words.replace(QLatin1String("%1"), path);
 }
 
 } // namespace
