@@ -1,10 +1,11 @@
 # The Windows installer, built by CPack with NSIS: one folder under Program
-# Files holding the program, the device library, firmware/, and the Qt and
-# compiler runtime DLLs the program loads; a Start-menu shortcut that starts
-# the program in that folder (it reads ./firmware/ from its working folder);
-# an uninstaller. site\ in that folder is the site's
-# (platform/devicelibrarylocation_windows.cpp): nothing here installs,
-# replaces or removes anything there. Included from CMakeLists.txt beside it.
+# Files holding the program, the device library, firmware/, the Qt and
+# compiler runtime DLLs the program loads, and the licence notices; a
+# Start-menu shortcut that starts the program in that folder (it reads
+# ./firmware/ from its working folder); an uninstaller. site\ in that folder
+# is the site's (platform/devicelibrarylocation_windows.cpp): nothing here
+# installs, replaces or removes anything there. Included from CMakeLists.txt
+# beside it.
 
 # Qt's DLLs beside the program, and the plugins it needs in the folders Qt
 # looks for them in beside the program: the windows platform and the native
@@ -23,6 +24,8 @@ if(MSVC)
     set(CMAKE_INSTALL_SYSTEM_RUNTIME_DESTINATION ${QD740N_INSTALL_PRIVATE_DIR})
     include(InstallRequiredSystemLibraries)
 endif()
+install(FILES windows-licenses.txt DESTINATION ${QD740N_INSTALL_PRIVATE_DIR}
+    RENAME LICENSES.txt)
 
 set(CPACK_GENERATOR NSIS)
 set(CPACK_PACKAGE_NAME qd740n-updater)
