@@ -51,6 +51,16 @@ template <typename Function> Function simulated(const char *name)
     return module ? reinterpret_cast<Function>(GetProcAddress(module, name)) : nullptr;
 }
 
+// Calls it with the arguments as given (a double& stays a reference); fails
+// as a device that is not there when it cannot be found.
+template <typename Function, typename... Arguments>
+auto forward(const char *name, Arguments &&...arguments)
+{
+    const auto call = simulated<Function>(name);
+    using Result = decltype(call(arguments...));
+    return call ? call(arguments...) : Result(qdInitNoDevice);
+}
+
 } // namespace
 
 const char *qdGetAPIVersion()
@@ -61,101 +71,91 @@ const char *qdGetAPIVersion()
 
 int qdOpenDevice(int *handle)
 {
-    const auto call = simulated<decltype(&qdOpenDevice)>("qdOpenDevice");
-    return call ? call(handle) : qdInitNoDevice;
+    return forward<decltype(&qdOpenDevice)>("qdOpenDevice", handle);
 }
 
 int qdGetFirmwareVersion(int handle, int *bootVersion, int *runVersion, int *fpgaVersion)
 {
-    const auto call = simulated<decltype(&qdGetFirmwareVersion)>("qdGetFirmwareVersion");
-    return call ? call(handle, bootVersion, runVersion, fpgaVersion) : qdInitNoDevice;
+    return forward<decltype(&qdGetFirmwareVersion)>(
+        "qdGetFirmwareVersion", handle, bootVersion, runVersion, fpgaVersion);
 }
 
 int qdGetDeviceInfo(int handle, int *type, int *serial)
 {
-    const auto call = simulated<decltype(&qdGetDeviceInfo)>("qdGetDeviceInfo");
-    return call ? call(handle, type, serial) : qdInitNoDevice;
+    return forward<decltype(&qdGetDeviceInfo)>("qdGetDeviceInfo", handle, type, serial);
 }
 
 int qdCloseDevice(int handle)
 {
-    const auto call = simulated<decltype(&qdCloseDevice)>("qdCloseDevice");
-    return call ? call(handle) : qdInitNoDevice;
+    return forward<decltype(&qdCloseDevice)>("qdCloseDevice", handle);
 }
 
 QdInitStatus qdBootOpenDevice(int *handle)
 {
-    const auto call = simulated<decltype(&qdBootOpenDevice)>("_Z16qdBootOpenDevicePi");
-    return call ? call(handle) : qdInitNoDevice;
+    return forward<decltype(&qdBootOpenDevice)>("_Z16qdBootOpenDevicePi", handle);
 }
 
 QdInitStatus qdBootOpenDeviceBySerial(int *handle, int serial)
 {
-    const auto call
-        = simulated<decltype(&qdBootOpenDeviceBySerial)>("_Z24qdBootOpenDeviceBySerialPii");
-    return call ? call(handle, serial) : qdInitNoDevice;
+    return forward<decltype(&qdBootOpenDeviceBySerial)>(
+        "_Z24qdBootOpenDeviceBySerialPii", handle, serial);
 }
 
 QdInitStatus qdOpenBootstrapDevice(int *handle, const char *path)
 {
-    const auto call = simulated<decltype(&qdOpenBootstrapDevice)>("_Z21qdOpenBootstrapDevicePiPKc");
-    return call ? call(handle, path) : qdInitNoDevice;
+    return forward<decltype(&qdOpenBootstrapDevice)>(
+        "_Z21qdOpenBootstrapDevicePiPKc", handle, path);
 }
 
 QdInitStatus qdBootGetDeviceSerial(int handle, int *serial)
 {
-    const auto call = simulated<decltype(&qdBootGetDeviceSerial)>("_Z21qdBootGetDeviceSerialiPi");
-    return call ? call(handle, serial) : qdInitNoDevice;
+    return forward<decltype(&qdBootGetDeviceSerial)>(
+        "_Z21qdBootGetDeviceSerialiPi", handle, serial);
 }
 
 QdInitStatus qdBootGetSerialFromFlash(int handle, int *serial)
 {
-    const auto call
-        = simulated<decltype(&qdBootGetSerialFromFlash)>("_Z24qdBootGetSerialFromFlashiPi");
-    return call ? call(handle, serial) : qdInitNoDevice;
+    return forward<decltype(&qdBootGetSerialFromFlash)>(
+        "_Z24qdBootGetSerialFromFlashiPi", handle, serial);
 }
 
 QdInitStatus qdBootCloseDevice(int handle)
 {
-    const auto call = simulated<decltype(&qdBootCloseDevice)>("_Z17qdBootCloseDevicei");
-    return call ? call(handle) : qdInitNoDevice;
+    return forward<decltype(&qdBootCloseDevice)>("_Z17qdBootCloseDevicei", handle);
 }
 
 QdInitStatus qdBootClearBootSector(int handle)
 {
-    const auto call = simulated<decltype(&qdBootClearBootSector)>("_Z21qdBootClearBootSectori");
-    return call ? call(handle) : qdInitNoDevice;
+    return forward<decltype(&qdBootClearBootSector)>("_Z21qdBootClearBootSectori", handle);
 }
 
 QdInitStatus qdBootWriteBootSector(int handle, const char *path, int serial)
 {
-    const auto call = simulated<decltype(&qdBootWriteBootSector)>("_Z21qdBootWriteBootSectoriPKci");
-    return call ? call(handle, path, serial) : qdInitNoDevice;
+    return forward<decltype(&qdBootWriteBootSector)>(
+        "_Z21qdBootWriteBootSectoriPKci", handle, path, serial);
 }
 
 QdInitStatus qdBootClearRunSector(int handle)
 {
-    const auto call = simulated<decltype(&qdBootClearRunSector)>("_Z20qdBootClearRunSectori");
-    return call ? call(handle) : qdInitNoDevice;
+    return forward<decltype(&qdBootClearRunSector)>("_Z20qdBootClearRunSectori", handle);
 }
 
 QdInitStatus qdBootWriteRunSector(int handle, const char *path, int value)
 {
-    const auto call = simulated<decltype(&qdBootWriteRunSector)>("_Z20qdBootWriteRunSectoriPKci");
-    return call ? call(handle, path, value) : qdInitNoDevice;
+    return forward<decltype(&qdBootWriteRunSector)>(
+        "_Z20qdBootWriteRunSectoriPKci", handle, path, value);
 }
 
 QdInitStatus qdBootClearFPGAProgram(int handle, double &progress)
 {
-    const auto call = simulated<decltype(&qdBootClearFPGAProgram)>("_Z22qdBootClearFPGAProgramiRd");
-    return call ? call(handle, progress) : qdInitNoDevice;
+    return forward<decltype(&qdBootClearFPGAProgram)>(
+        "_Z22qdBootClearFPGAProgramiRd", handle, progress);
 }
 
 #ifndef QD740N_LACKING_FPGA_WRITE
 QdInitStatus qdBootWriteFPGAProgram(int handle, const char *path, double &progress)
 {
-    const auto call
-        = simulated<decltype(&qdBootWriteFPGAProgram)>("_Z22qdBootWriteFPGAProgramiPKcRd");
-    return call ? call(handle, path, progress) : qdInitNoDevice;
+    return forward<decltype(&qdBootWriteFPGAProgram)>(
+        "_Z22qdBootWriteFPGAProgramiPKcRd", handle, path, progress);
 }
 #endif
