@@ -4,6 +4,7 @@
 #include "consoledriver.h"
 #include "consolelines.h"
 #include "devicelibrary.h"
+#include "devicelibrarylocation.h"
 #include "mqprogressdialog.h"
 #include "simdevicefile.h"
 #include "targetfirmware.h"
@@ -42,6 +43,8 @@ private slots:
     void apiVersionText();
     void unusableLibrary_data();
     void unusableLibrary();
+    void libraryFolders_data();
+    void libraryFolders();
     void statusLineColours();
     void linesIgnoreOperatorsSelection();
     void replaceLastLine_data();
@@ -159,7 +162,7 @@ void TestConsole::unusableLibrary_data()
     QTest::newRow("no library") << QString() << QByteArray()
                                 << QStringLiteral("there is no such file");
     QTest::newRow("not a library") << QString() << QByteArray("not a library\n") << QString();
-    QTest::newRow("lacking two functions")
+    QTest::newRow("lacking functions")
         << QStringLiteral(QD740N_PARTIAL_LIBRARY_DIR) << QByteArray()
         << QStringLiteral("it has no function qdBootClearBootSector");
 }
@@ -211,6 +214,38 @@ void TestConsole::unusableLibrary()
     QCOMPARE(console.lines(), lines);
     QVERIFY(!QApplication::activeModalWidget());
     QCOMPARE(sim.trace(), QStringList());
+}
+
+void TestConsole::libraryFolders_data()
+{
+    QTest::addColumn<QByteArray>("path"); // LD_LIBRARY_PATH
+    QTest::addColumn<QStringList>("folders"); // before the program's own
+
+    QTest::newRow("none") << QByteArray() << QStringList();
+    QTest::newRow("a site's, then others")
+        << QByteArray("/usr/local/lib/qd740n-updater:/opt/lib")
+        << QStringList { "/usr/local/lib/qd740n-updater", "/opt/lib" };
+    // The loader would take these from the working folder.
+    QTest::newRow("empty and relative entries")
+        << QByteArray(":lib::./x:/opt/lib:") << QStringList { "/opt/lib" };
+}
+
+// Where the library is looked for on Linux: never in the system's folders,
+// nor in the working folder.
+void TestConsole::libraryFolders()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("Linux's folders");
+#endif
+    QFETCH(QByteArray, path);
+    QFETCH(QStringList, folders);
+
+    const QByteArray before = qgetenv("LD_LIBRARY_PATH");
+    const auto restore = qScopeGuard([&] { qputenv("LD_LIBRARY_PATH", before); });
+    qputenv("LD_LIBRARY_PATH", path);
+    const DeviceLibraryLocation location = DeviceLibraryLocation::choose();
+    QCOMPARE(location.refusal, QString());
+    QCOMPARE(location.folders, folders + QStringList { QCoreApplication::applicationDirPath() });
 }
 
 void TestConsole::statusLineColours()
