@@ -159,14 +159,18 @@ traced() { grep -q "^$2(" "$site_check/$1.trace" 2>/dev/null; }
 no_device_call() { [ ! -s "$site_check/$1.trace" ] || check_failed "$1: the device was called: $(cat "$site_check/$1.trace")"; }
 
 # settled_screenshot NAME: a screenshot (shots/NAME.png), once two taken in
-# a row are the same: the window has painted what it shows.
+# a row are the same and show text (a window's plain background and frame
+# have a few colours, anti-aliased text many): the window has painted what
+# it shows.
 settled_screenshot()
 {
     local shot=$shots/$1.png previous="" current i
     for ((i = 0; i < 50; i++)); do
         import -window root "$shot"
         current=$(sha256sum <"$shot")
-        [ "$current" = "$previous" ] && return 0
+        if [ "$current" = "$previous" ] && [ "$(identify -format %k "$shot")" -ge 16 ]; then
+            return 0
+        fi
         previous=$current
         sleep 0.2
     done
@@ -180,6 +184,20 @@ keys()
     shift
     timeout 10 xdotool windowfocus --sync "$window"
     timeout 10 xdotool key "$@"
+}
+
+# press_until RUN CALL KEY...: types the keys into the main window until the
+# device sees CALL: a key typed before the window has the button it is meant
+# for in focus is lost, and is typed again.
+press_until()
+{
+    local name=$1 call=$2 attempt
+    shift 2
+    for attempt in 1 2 3; do
+        keys "$(main_window)" "$@"
+        wait_for 10 "$call after the keys $* (attempt $attempt)" traced "$name" "$call" && return 0
+    done
+    check_failed "$name: $call never came"
 }
 
 # A whole site: the MSVC-built library in site\ and the images in
@@ -196,11 +214,13 @@ site_update()
     wait_for 60 "window \"$title\"" main_window || check_failed "no window: $(cat "$shots/site-update.log")"
     wait_for 30 "the banner's library call" traced site-update qdGetAPIVersion
     settled_screenshot site-start
-    keys "$(main_window)" Tab space # the log has the focus at start; Check Versions is next
+    # The log has the focus at start; Check Versions is next.
+    press_until site-update qdOpenDevice Tab space
     wait_for 60 "the end of the check" traced site-update qdCloseDevice
     wait_for 60 "the check's busy dialog to close" flow_ended
     settled_screenshot site-checked
-    keys "$(main_window)" space # the check gave Update the focus
+    # The check gave Update the focus.
+    press_until site-update qdBootOpenDeviceBySerial space
     wait_for 60 "the update's last write" traced site-update qdBootWriteFPGAProgram
     wait_for 60 "the update's busy dialog to close" flow_ended
     settled_screenshot site-updated
