@@ -12,6 +12,7 @@
 //    simulator's images and on a 64 MiB image, against the real duration of
 //    the device calls it precedes.
 // With --markdown it prints the table as Markdown.
+#include "devicelibrary.h"
 #include "mainwindow.h"
 
 #include "checkversionthread.h"
@@ -322,8 +323,10 @@ int main(int argc, char **argv)
     const bool markdown = app.arguments().contains(QStringLiteral("--markdown"));
     QTemporaryDir dir;
     const QString binDir = QCoreApplication::applicationDirPath();
-    // The workers read ./firmware/, so work where the images are.
+    // The workers read ./firmware/, so work where the images are, on the
+    // device library beside them, as the program does.
     QDir::setCurrent(binDir + QStringLiteral("/../bin"));
+    DeviceLibrary::bind({ QDir::currentPath() });
 
     const QString startupDevice = dir.filePath(QStringLiteral("startup.json"));
     useDevice(startupDevice, device(4, 4, 6, 0));

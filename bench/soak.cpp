@@ -1,6 +1,7 @@
 // Soak: 200 check-then-update cycles, each on a fresh console and a fresh
 // simulated device at 4.4.6 with instant calls, all in one process. Prints the
 // cycles completed, the failures and the resident memory at cycles 10 and 200.
+#include "devicelibrary.h"
 #include "mainwindow.h"
 #include "processmemory.h"
 
@@ -67,6 +68,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QTemporaryDir dir;
     QDir::setCurrent(QCoreApplication::applicationDirPath() + QStringLiteral("/../bin"));
+    DeviceLibrary::bind({ QDir::currentPath() });
 
     int completed = 0;
     int failures = 0;

@@ -1,12 +1,13 @@
 // Start-up probe: the updater's main window started as the program starts
 // it, or one of two references of the same size without the device library:
 // built with BARE_WINDOW, a bare QMainWindow; built with SAME_WIDGETS, a
-// QMainWindow holding the console's widgets (the seven-line log on the left,
+// QMainWindow holding the console's widgets (the eight-line log on the left,
 // the three buttons stacked at the top right). At its first paint it prints
 // "painted" and the milliseconds since the moment the benchmark handed it in
 // QD740N_BENCH_START_NS (the system's monotonic clock), and once the start-up
 // has settled the peak resident memory, then quits.
 #if !defined(BARE_WINDOW) && !defined(SAME_WIDGETS)
+#include "devicelibrary.h"
 #include "mainwindow.h"
 #endif
 #include "processmemory.h"
@@ -72,6 +73,7 @@ QWidget *consoleWidgets()
     };
     addLine("QD740N firmware updater");
     addLine("QD API version 1.0.0 (SIMULATED QD740N, no real device is touched)");
+    addLine("QD API library /usr/lib/qd740n-updater/libqd_api.so");
     addLine("Update to firmware version 4.5.6");
     addLine("");
     addLine("Ensure the QD740N is fully connected to the PC.");
@@ -112,6 +114,8 @@ int main(int argc, char **argv)
     window.setWindowTitle(QStringLiteral("QD740N Firmware Update 4.5.6"));
     window.resize(800, 400);
 #else
+    // As the program binds the library beside it.
+    DeviceLibrary::bind({ QCoreApplication::applicationDirPath() + QStringLiteral("/../bin") });
     MainWindow window;
 #endif
     FirstPaint firstPaint;

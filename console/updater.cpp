@@ -2,6 +2,7 @@
 
 #include "checkversionthread.h"
 #include "detectstate.h"
+#include "devicelibrary.h"
 #include "mqprogressdialog.h"
 #include "qd_api.h"
 #include "restorethread.h"
@@ -64,10 +65,8 @@ Updater::Updater(QWidget *parent)
     connect(updateButton, &QPushButton::clicked, this, &Updater::updateDevice);
     connect(restoreButton, &QPushButton::clicked, this, &Updater::restoreDevice);
 
-    // The library may hand back no version text; show the line without one.
-    const char *apiVersion = qdGetAPIVersion();
     addLine(QStringLiteral("QD740N firmware updater"));
-    addLine(QString::asprintf("QD API version %s", apiVersion ? apiVersion : ""));
+    addLibraryLines();
     addLine(QString::asprintf("Update to firmware version %d.%d.%d", kTargetBootVersion,
         kTargetRunVersion, kTargetFpgaVersion));
     addLine(QString());
@@ -76,6 +75,27 @@ Updater::Updater(QWidget *parent)
         QStringLiteral("Do NOT disconnect the QD740N at any time during the update."), Qt::red);
     addLine(QStringLiteral("Disconnecting the QD740N during an update will leave your device in an "
                            "unoperable state."));
+}
+
+// The library's version and the file it was loaded from. A library that could
+// not be bound is named with the reason, and no flow can start: nothing would
+// reach the device.
+void Updater::addLibraryLines()
+{
+    const QString path = DeviceLibrary::path();
+    if (!DeviceLibrary::isBound()) {
+        addLine(QStringLiteral("QD API library %1 cannot be used: %2")
+                    .arg(path, DeviceLibrary::failure()));
+        addLine(QStringLiteral("Check Versions is disabled: the updater cannot reach the QD740N "
+                               "without its library."));
+        checkButton->setEnabled(false);
+        locked = true;
+        return;
+    }
+    // The library may hand back no version text; show the line without one.
+    const char *apiVersion = qdGetAPIVersion();
+    addLine(QString::asprintf("QD API version %s", apiVersion ? apiVersion : ""));
+    addLine(QStringLiteral("QD API library %1").arg(path));
 }
 
 void Updater::addLine(const QString &s)
@@ -279,6 +299,7 @@ void Updater::runUpdate(const QString &dialogText)
     addLine(QString());
     addLine(QStringLiteral("Updating Firmware"));
     addLine(QString());
+    addUnheldWarning();
 
     MQProgressDialog dialog(dialogText);
     dialog.showFor(this);
@@ -305,6 +326,7 @@ void Updater::runRestore(const QString &dialogText)
     addLine(QString());
     addLine(QStringLiteral("Restoring Device"));
     addLine(QString());
+    addUnheldWarning();
 
     MQProgressDialog dialog(dialogText);
     dialog.showFor(this);
@@ -315,6 +337,15 @@ void Updater::runRestore(const QString &dialogText)
 
     addVerdict(worker.succeeded);
     lock();
+}
+
+// Said as a write starts, where the workstation can still be put to sleep
+// in the middle of it.
+void Updater::addUnheldWarning()
+{
+    const QString warning = SessionGuard::unheldWarning();
+    if (!warning.isEmpty())
+        addLine(warning);
 }
 
 // The button the check enabled is the operator's next step: it takes the

@@ -46,6 +46,7 @@ private slots:
     void restoreDevice();
 
 private:
+    void addLibraryLines();
     void addColouredLine(const QString &s, const QColor &colour);
     void appendLine(const QString &s, const QTextCharFormat &format);
     // The frame every flow runs in, and the three flows it runs.
@@ -54,6 +55,7 @@ private:
     void runUpdate(const QString &dialogText);
     void runRestore(const QString &dialogText);
     void runWorkerBlocking(QThread &worker);
+    void addUnheldWarning();
     void addVerdict(bool succeeded);
     void offer(QPushButton *button);
     void lock();
@@ -63,7 +65,9 @@ private:
     QPushButton *checkButton;
     QPushButton *updateButton;
     QPushButton *restoreButton;
-    bool locked = false; // after an update or restore, for the rest of the run
+    // No flow may start, for the rest of the run: after an update or restore,
+    // or without a device library.
+    bool locked = false;
     bool closeRequested = false;
     std::optional<SessionGuard> sessionGuard; // exactly while a flow runs
     QPointer<QMessageBox> closeRefusal; // while shown, a further close shows no second one

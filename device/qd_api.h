@@ -4,14 +4,18 @@
 // the open calls; every status is 0 on success and anything else on failure.
 #pragma once
 
-#if defined(_WIN32)
-#if defined(QD_API_BUILD)
+// QD_API_BUILD: the library itself, which exports the functions.
+// QD_API_BOUND: the updater, which defines them itself, handing each call
+// over to the library it loaded at start (devicelibrary.h).
+// Neither: a program linked against the library.
+#if defined(QD_API_BUILD) && defined(_WIN32)
 #define QD_API_EXPORT __declspec(dllexport)
+#elif defined(QD_API_BUILD)
+#define QD_API_EXPORT __attribute__((visibility("default")))
+#elif defined(QD_API_BOUND) || !defined(_WIN32)
+#define QD_API_EXPORT
 #else
 #define QD_API_EXPORT __declspec(dllimport)
-#endif
-#else
-#define QD_API_EXPORT __attribute__((visibility("default")))
 #endif
 
 // Status of the boot-loader calls; only qdInitSuccess means success.

@@ -1,8 +1,11 @@
 # The Windows installer, built by CPack with NSIS: one folder under Program
-# Files holding the program, the device library, firmware/, and the Qt and
-# compiler runtime DLLs the program loads; a Start-menu shortcut that starts
-# the program in that folder (it reads ./firmware/ from its working folder);
-# an uninstaller. Included from CMakeLists.txt beside it.
+# Files holding the program, the device library, firmware/, the Qt and
+# compiler runtime DLLs the program loads, and the licence notices; a
+# Start-menu shortcut that starts the program in that folder (it reads
+# ./firmware/ from its working folder); an uninstaller. site\ in that folder
+# is the site's (platform/devicelibrarylocation_windows.cpp): nothing here
+# installs, replaces or removes anything there. Included from CMakeLists.txt
+# beside it.
 
 # Qt's DLLs beside the program, and the plugins it needs in the folders Qt
 # looks for them in beside the program: the windows platform and the native
@@ -21,6 +24,35 @@ if(MSVC)
     set(CMAKE_INSTALL_SYSTEM_RUNTIME_DESTINATION ${QD740N_INSTALL_PRIVATE_DIR})
     include(InstallRequiredSystemLibraries)
 endif()
+install(FILES windows-licenses.txt DESTINATION ${QD740N_INSTALL_PRIVATE_DIR}
+    RENAME LICENSES.txt)
+
+# The runtime and Qt DLLs come with their debug information (libstdc++-6.dll
+# is 23.7 MB with it, 4.3 MB without); the installed copies go without it,
+# and so do the program and the simulated device. Their symbol tables stay,
+# so a crash report can still name functions. A maker's library is never
+# changed.
+if(MINGW AND CMAKE_STRIP)
+    set(_stripped qd740n-updater.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll
+        platforms/qwindows.dll styles/qwindowsvistastyle.dll)
+    foreach(_dll IN LISTS QD740N_RUNTIME_DLLS)
+        get_filename_component(_name ${_dll} NAME)
+        list(APPEND _stripped ${_name})
+    endforeach()
+    if(NOT QD740N_USE_MAKER_LIBRARY)
+        list(APPEND _stripped qd_api.dll)
+    endif()
+    list(TRANSFORM _stripped PREPEND "${QD740N_INSTALL_PRIVATE_DIR}/")
+    install(CODE "
+        foreach(_file ${_stripped})
+            set(_path \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${_file}\")
+            execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug \"\${_path}\"
+                RESULT_VARIABLE _result)
+            if(NOT _result EQUAL 0)
+                message(FATAL_ERROR \"Cannot strip \${_path}\")
+            endif()
+        endforeach()")
+endif()
 
 set(CPACK_GENERATOR NSIS)
 set(CPACK_PACKAGE_NAME qd740n-updater)
@@ -30,15 +62,28 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware updater for the QD740N")
 set(CPACK_PACKAGE_FILE_NAME qd740n-updater-${PROJECT_VERSION}-win64)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "QD740N Firmware Updater")
 # One entry under Programs and Features, whichever version is installed; a
-# new version removes the one before it.
+# new version removes the one before it (windows-installer.nsh.in).
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "QD740N Firmware Updater")
-set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_DISPLAY_NAME "QD740N Firmware Updater ${PROJECT_VERSION}")
 set(CPACK_NSIS_PACKAGE_NAME "QD740N Firmware Updater ${PROJECT_VERSION}")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/windows-licenses.txt)
 # A 64-bit installer for a 64-bit program: the default 32-bit one would
 # install into the 32-bit Program Files and see the 32-bit registry.
-set(CPACK_NSIS_DEFINES "  Target amd64-unicode")
+configure_file(windows-installer.nsh.in ${CMAKE_CURRENT_BINARY_DIR}/windows-installer.nsh @ONLY)
+string(CONCAT CPACK_NSIS_DEFINES
+    "  Target amd64-unicode\n"
+    "  !include \"${CMAKE_CURRENT_BINARY_DIR}/windows-installer.nsh\"")
+# Neither the installer nor the uninstaller changes anything while the
+# updater runs: it may be writing an image to the device, which the library
+# reads by path. The installer removes the version installed before itself,
+# after that check, rather than before its first page (as
+# CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL would, where nothing can run
+# before it). Both are the first commands of their sections.
+string(CONCAT CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS
+    "  !insertmacro QD740N_REFUSE_WHILE_RUNNING \"run the installer\"\n"
+    "  !insertmacro QD740N_UNINSTALL_PREVIOUS")
+set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
+    "  !insertmacro QD740N_REFUSE_WHILE_RUNNING \"run the uninstaller\"")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_INSTALLED_ICON_NAME qd740n-updater.exe)
 set(CPACK_NSIS_MUI_ICON ${CMAKE_CURRENT_SOURCE_DIR}/qd740n-updater.ico)

@@ -23,6 +23,10 @@ public:
     ~SessionGuard();
     Q_DISABLE_COPY_MOVE(SessionGuard)
 
+    // What the guard cannot hold off and the operator must, said as a write
+    // starts; empty where it holds off everything a workstation asks for.
+    static QString unheldWarning();
+
 private:
     // What the platform asked for, shared with the answers still to come.
     struct Requests;

@@ -132,3 +132,9 @@ SessionGuard::SessionGuard(const QString &why, QWidget *window)
 }
 
 SessionGuard::~SessionGuard() = default;
+
+// logind holds off the lid and the sleep keys too.
+QString SessionGuard::unheldWarning()
+{
+    return QString();
+}

@@ -8,3 +8,10 @@ struct SessionGuard::Requests
 SessionGuard::SessionGuard(const QString &, QWidget *) { }
 
 SessionGuard::~SessionGuard() = default;
+
+// Nothing is held here, and nothing is said either: the platform's own
+// behaviour is not known.
+QString SessionGuard::unheldWarning()
+{
+    return QString();
+}

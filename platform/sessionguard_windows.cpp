@@ -93,3 +93,12 @@ SessionGuard::SessionGuard(const QString &why, QWidget *window)
 }
 
 SessionGuard::~SessionGuard() = default;
+
+// Windows holds off idle sleep only: a program has no way to refuse the sleep
+// a closed lid or the sleep button asks for.
+QString SessionGuard::unheldWarning()
+{
+    return QStringLiteral(
+        "Closing the lid or pressing the sleep button will put Windows to sleep and interrupt "
+        "the write.");
+}

@@ -28,6 +28,9 @@ if [ "${1:-}" = "windows" ]; then
         g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
         # the tests and the program run under Wine; the installer is NSIS's
         wine64 nsis binutils
+        # a stand-in for the maker's DLL built as MSVC builds it: clang-cl,
+        # lld-link, and llvm-dlltool and llvm-readobj
+        clang-14 lld-14 llvm-14
     )
 fi
 

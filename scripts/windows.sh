@@ -2,8 +2,12 @@
 # The Windows check: cross-builds the updater for 64-bit Windows with
 # MinGW-w64 and a Qt built for it, runs every in-process test suite under
 # Wine, starts the program in a window of its own (Wine on Xvfb), builds the
-# NSIS installer, installs it silently, starts the installed program, and
-# uninstalls it silently.
+# NSIS installer, installs it silently, starts the installed program, drives
+# it on a stand-in for the maker's DLL built as MSVC builds it in site\,
+# shows what it makes of unusable libraries and half a site, checks that the
+# installer and uninstaller refuse while it runs and keep site\ through
+# installs and an uninstall (tests/windows/checks.sh), and uninstalls it
+# silently.
 #
 # Qt for MinGW comes from an archive (qt6-mingw-6.4.2-x86_64-w64-mingw32.tar.gz),
 # looked for at the path in QD740N_QT_MINGW_ARCHIVE or in ../shared/toolchains/
@@ -167,6 +171,10 @@ show_window()
     echo "Window \"$title\" shown and closed: $build/screenshots/$name.png"
 }
 
+shots=$build/screenshots
+# shellcheck source=tests/windows/checks.sh
+source "$root/tests/windows/checks.sh"
+
 step "starting the program on the windows platform"
 show_window build "$build/bin/qd740n-updater.exe" "WINEPATH=$(cat "$build/winepath.txt")"
 
@@ -177,6 +185,9 @@ cpack --config "$build/CPackConfig.cmake" -B "$build/package" >/dev/null
 installer=$build/package/qd740n-updater-4.5.6-win64.exe
 [ -f "$installer" ] || { echo "windows: no installer $installer" >&2; exit 1; }
 
+step "building a stand-in for the maker's DLL as MSVC builds it"
+build_maker_dlls
+
 step "installing it silently"
 timeout "$WINE_TIMEOUT" "$wine" "$installer" /S
 wine_idle "the installer"
@@ -184,7 +195,7 @@ folder="$WINEPREFIX/drive_c/Program Files/QD740N Firmware Updater"
 for file in qd740n-updater.exe qd_api.dll Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll \
     platforms/qwindows.dll styles/qwindowsvistastyle.dll libstdc++-6.dll libgcc_s_seh-1.dll \
     libwinpthread-1.dll zlib1.dll firmware/qd740n_boot_4.img firmware/qd740n_run_5.img \
-    firmware/qd740n_fpga_6.rbf firmware/SHA256SUMS Uninstall.exe; do
+    firmware/qd740n_fpga_6.rbf firmware/SHA256SUMS LICENSES.txt Uninstall.exe; do
     [ -f "$folder/$file" ] || { echo "windows: not installed: $file" >&2; exit 1; }
 done
 shortcut=$(find "$WINEPREFIX/drive_c" -name 'QD740N Firmware Update.lnk' | head -n 1)
@@ -200,6 +211,8 @@ echo "Installed: $(find "$folder" -type f | wc -l) files, $(du -sh "$folder" | c
 
 # Started from the installation alone: no build folder on its DLL path.
 show_window installed "$folder/qd740n-updater.exe"
+
+check_sites
 
 step "uninstalling it silently"
 timeout "$WINE_TIMEOUT" "$wine" "$folder/Uninstall.exe" /S

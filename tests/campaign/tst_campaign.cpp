@@ -304,7 +304,8 @@ QString Road::description() const
         lines << QStringLiteral("-- %1: offered \"%2\", verdict \"%3\"; log:")
                      .arg(i == 0 ? QStringLiteral("the road") : QStringLiteral("repair %1").arg(i),
                          start.offered, start.verdict)
-              << start.log.mid(7) << QStringLiteral("   trace:") << start.trace;
+              << start.log.mid(ConsoleLines::banner().size()) << QStringLiteral("   trace:")
+              << start.trace;
     }
     lines << QStringLiteral("-- the device now: %1").arg(compact(sim->read()));
     return lines.join(QLatin1Char('\n'));

@@ -2,6 +2,9 @@
 // window, the banner, the log's line slots and their colours, the controls and
 // their layout, the console's slot table, and the target image paths.
 #include "consoledriver.h"
+#include "consolelines.h"
+#include "devicelibrary.h"
+#include "devicelibrarylocation.h"
 #include "mqprogressdialog.h"
 #include "simdevicefile.h"
 #include "targetfirmware.h"
@@ -11,8 +14,10 @@
 #include <QBoxLayout>
 #include <QMetaMethod>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -21,16 +26,7 @@
 
 namespace {
 
-const QStringList bannerLines = {
-    QStringLiteral("QD740N firmware updater"),
-    QStringLiteral("QD API version 1.0.0 (SIMULATED QD740N, no real device is touched)"),
-    QStringLiteral("Update to firmware version 4.5.6"),
-    QString(),
-    QStringLiteral("Ensure the QD740N is fully connected to the PC."),
-    QStringLiteral("<red>Do NOT disconnect the QD740N at any time during the update."),
-    QStringLiteral(
-        "Disconnecting the QD740N during an update will leave your device in an unoperable state."),
-};
+const QStringList bannerLines = ConsoleLines::banner();
 
 } // namespace
 
@@ -45,6 +41,10 @@ private slots:
     void banner();
     void apiVersionText_data();
     void apiVersionText();
+    void unusableLibrary_data();
+    void unusableLibrary();
+    void libraryFolders_data();
+    void libraryFolders();
     void statusLineColours();
     void linesIgnoreOperatorsSelection();
     void replaceLastLine_data();
@@ -148,9 +148,103 @@ void TestConsole::apiVersionText()
     // for the last row), so the line is checked against that answer.
     QCOMPARE(sim.trace(), QStringList { traced });
     const QStringList lines = console.lines();
-    QCOMPARE(lines.size(), 7);
+    QCOMPARE(lines.size(), bannerLines.size());
     QCOMPARE(lines.at(1), line);
-    QCOMPARE(lines.at(2), QStringLiteral("Update to firmware version 4.5.6"));
+    QCOMPARE(lines.mid(2), bannerLines.mid(2));
+}
+
+void TestConsole::unusableLibrary_data()
+{
+    QTest::addColumn<QString>("folder"); // empty: a temporary one
+    QTest::addColumn<QByteArray>("file"); // written there as the library, if not empty
+    QTest::addColumn<QString>("reason"); // empty: the system's words, whatever they are
+
+    QTest::newRow("no library") << QString() << QByteArray()
+                                << QStringLiteral("there is no such file");
+    QTest::newRow("not a library") << QString() << QByteArray("not a library\n") << QString();
+    QTest::newRow("lacking functions")
+        << QStringLiteral(QD740N_PARTIAL_LIBRARY_DIR) << QByteArray()
+        << QStringLiteral("it has no function qdBootClearBootSector");
+}
+
+// A library that cannot be bound is named with the reason, and nothing can
+// reach a device, however a flow is asked for.
+void TestConsole::unusableLibrary()
+{
+    QFETCH(QString, folder);
+    QFETCH(QByteArray, file);
+    QFETCH(QString, reason);
+
+    SimDeviceFile sim;
+    QTemporaryDir temporary;
+    if (folder.isEmpty())
+        folder = temporary.path();
+    const QString path = QDir(folder).absoluteFilePath(DeviceLibrary::fileName());
+    if (!file.isEmpty()) {
+        QFile library(path);
+        QVERIFY(library.open(QIODevice::WriteOnly));
+        QCOMPARE(library.write(file), file.size());
+    }
+    const auto bindSimulatedDevice
+        = qScopeGuard([] { DeviceLibrary::bind({ QStringLiteral(QD740N_LIBRARY_DIR) }); });
+    QVERIFY(!DeviceLibrary::bind({ folder }));
+
+    ConsoleDriver console;
+    QVERIFY(console.exposed);
+    const QStringList lines = console.lines();
+    QCOMPARE(lines.size(), bannerLines.size());
+    const QString named
+        = QStringLiteral("QD API library %1 cannot be used: ").arg(QDir::toNativeSeparators(path));
+    QVERIFY2(lines.at(1).startsWith(named), qPrintable(lines.at(1)));
+    const QString given = lines.at(1).mid(named.size());
+    if (reason.isEmpty()) {
+        // The system's words alone, without Qt's around them.
+        QVERIFY(!given.isEmpty());
+        QVERIFY2(!given.contains(QStringLiteral("Cannot load library")), qPrintable(given));
+    } else {
+        QCOMPARE(given, reason);
+    }
+    QCOMPARE(lines.at(2),
+        "Check Versions is disabled: the updater cannot reach the QD740N without its library.");
+    QCOMPARE(lines.mid(3), bannerLines.mid(3));
+
+    QVERIFY(!console.checkButton()->isEnabled());
+    for (const char *flow : { "checkVersions", "updateDevice", "restoreDevice" })
+        QVERIFY(QMetaObject::invokeMethod(console.updater(), flow));
+    QCOMPARE(console.lines(), lines);
+    QVERIFY(!QApplication::activeModalWidget());
+    QCOMPARE(sim.trace(), QStringList());
+}
+
+void TestConsole::libraryFolders_data()
+{
+    QTest::addColumn<QByteArray>("path"); // LD_LIBRARY_PATH
+    QTest::addColumn<QStringList>("folders"); // before the program's own
+
+    QTest::newRow("none") << QByteArray() << QStringList();
+    QTest::newRow("a site's, then others")
+        << QByteArray("/usr/local/lib/qd740n-updater:/opt/lib")
+        << QStringList { "/usr/local/lib/qd740n-updater", "/opt/lib" };
+    // The loader would take these from the working folder.
+    QTest::newRow("empty and relative entries")
+        << QByteArray(":lib::./x:/opt/lib:") << QStringList { "/opt/lib" };
+}
+
+// Where the library is looked for on Linux: never in the system's folders,
+// nor in the working folder.
+void TestConsole::libraryFolders()
+{
+    if (QLatin1String(QD740N_PLATFORM) != QLatin1String("linux"))
+        QSKIP("The folders of the platform files for Linux");
+    QFETCH(QByteArray, path);
+    QFETCH(QStringList, folders);
+
+    const QByteArray before = qgetenv("LD_LIBRARY_PATH");
+    const auto restore = qScopeGuard([&] { qputenv("LD_LIBRARY_PATH", before); });
+    qputenv("LD_LIBRARY_PATH", path);
+    const DeviceLibraryLocation location = DeviceLibraryLocation::choose();
+    QCOMPARE(location.refusal, QString());
+    QCOMPARE(location.folders, folders + QStringList { QCoreApplication::applicationDirPath() });
 }
 
 void TestConsole::statusLineColours()
@@ -189,12 +283,14 @@ void TestConsole::linesIgnoreOperatorsSelection()
     Updater *updater = console.updater();
     QTextEdit *log = console.logView();
 
-    const QRect redLine = log->cursorRect(QTextCursor(log->document()->findBlockByNumber(5)));
+    const int red = int(bannerLines.indexOf(
+        QStringLiteral("<red>Do NOT disconnect the QD740N at any time during the update.")));
+    const QRect redLine = log->cursorRect(QTextCursor(log->document()->findBlockByNumber(red)));
     QTest::mouseClick(log->viewport(), Qt::LeftButton, {}, redLine.center() + QPoint(20, 0));
-    QCOMPARE(log->textCursor().blockNumber(), 5);
+    QCOMPARE(log->textCursor().blockNumber(), red);
     QVERIFY(QMetaObject::invokeMethod(updater, "addLine", Q_ARG(QString, "after a click")));
 
-    QTextCursor selection(log->document()->findBlockByNumber(4));
+    QTextCursor selection(log->document()->findBlockByNumber(red - 1));
     selection.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, 2);
     log->setTextCursor(selection);
     QVERIFY(QMetaObject::invokeMethod(

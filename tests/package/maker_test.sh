@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Builds the program against a stand-in for the maker's device library, as a
-# site with the maker's library, header and images does, and installs it into
-# a temporary prefix. First a library with a versioned SONAME reached through
-# the usual links (libqd_api.so -> libqd_api.so.1 -> libqd_api.so.1.0.0): the
-# configuration needs neither Qt Test nor zlib, the file the program asks for
-# sits beside it in the build tree and once installed, a changed library is
-# copied again by the next build, the images are installed with a checksum
-# list made from them that sha256sum -c passes, and the installed
-# program starts on that library. Then the same tree against a library without
-# a SONAME: the program asks for it by its bare name, not by its path.
+# Builds the program for a stand-in for the maker's device library, as a site
+# with the maker's library and images does, and installs it into a temporary
+# prefix. First a library with a versioned SONAME reached through the usual
+# links (libqd_api.so -> libqd_api.so.1 -> libqd_api.so.1.0.0): the
+# configuration needs neither Qt Test nor zlib, the program does not link the
+# library but loads it at start, under its SONAME, from beside itself in the
+# build tree and once installed, a changed library is copied again by the
+# next build, the images are installed with a checksum list made from them
+# that sha256sum -c passes, and the installed program starts on that library.
+# Then the same tree for a library without a SONAME: the program loads it as
+# libqd_api.so.
 #
 # usage: maker_test.sh CMAKE GENERATOR CXX SOURCE_DIR VERSIONED_LIBRARY
 #                      UNVERSIONED_LIBRARY FIRMWARE_DIR
@@ -42,10 +43,9 @@ fail() {
     exit 1
 }
 
-# The maker's files as a site has them: header, library links, images.
+# The maker's files as a site has them: library links, images.
 maker="$tmp/maker"
-mkdir -p "$maker/include" "$maker/lib" "$maker/firmware"
-cp "$source/device/qd_api.h" "$maker/include/"
+mkdir -p "$maker/lib" "$maker/firmware"
 cp -P "$(dirname "$versioned")"/libqd_api.so* "$maker/lib/"
 # The maker's images only: the build makes their checksum list itself.
 cp "$firmware"/qd740n_* "$maker/firmware/"
@@ -56,7 +56,6 @@ configure() { # library
     "$cmake" -S "$source" -B "$build" -G "$generator" -DCMAKE_CXX_COMPILER="$cxx" \
         -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
         -DQD740N_USE_MAKER_LIBRARY=ON \
-        -DQD740N_MAKER_INCLUDE_DIR="$maker/include" \
         -DQD740N_MAKER_LIBRARY="$1" \
         -DQD740N_MAKER_FIRMWARE_DIR="$maker/firmware" >>"$tmp/configure.log" 2>&1 \
         || fail "configuring against $1 failed"
@@ -67,8 +66,8 @@ build() {
 needed() { # ELF file: the libraries it asks for, one a line
     readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p'
 }
-asks_for() { # ELF file, library name
-    grep -qxF "$2" <<<"$(needed "$1")"
+links_device_library() { # ELF file
+    grep -q qd_api <<<"$(needed "$1")"
 }
 regular_file() { # a file of its own, not a link
     [ -f "$1" ] && [ ! -L "$1" ]
@@ -79,7 +78,7 @@ configure "$maker/lib/libqd_api.so"
     || fail "the configuration looked for Qt Test or zlib: $(grep -E '^(Qt6Test|ZLIB)' "$build/CMakeCache.txt")"
 build
 program="$build/bin/qd740n-updater"
-asks_for "$program" libqd_api.so.1 || fail "the program does not ask for libqd_api.so.1: $(needed "$program")"
+! links_device_library "$program" || fail "the program links the device library: $(needed "$program")"
 regular_file "$build/bin/libqd_api.so.1" \
     || fail "no copy of the library as libqd_api.so.1 beside the program"
 cmp -s "$build/bin/libqd_api.so.1" "$maker/lib/libqd_api.so.1.0.0" || fail "the copy is not the library"
@@ -105,32 +104,45 @@ for firmware in "$build/bin/firmware" "$prefix/share/qd740n-updater/firmware"; d
         || fail "sha256sum -c SHA256SUMS fails in $firmware"
 done
 
-# The installed program on the installed library, started by its launcher
-# with no site library to prefer; the banner asks the library for its version.
-cd "$tmp"
-QD740N_LOCAL_PREFIX="$tmp/no-site" QD740N_SIM_TRACE="$tmp/trace.txt" \
-    "$prefix/bin/qd740n-updater" >"$tmp/app.log" 2>&1 &
-app=$!
-pids+=("$app")
-started() {
-    grep -q '^qdGetAPIVersion()' "$tmp/trace.txt" 2>/dev/null
+# start NAME PROGRAM...: starts the program, waits until it has asked its
+# library for its version (for the banner), and leaves its id in $app.
+start() {
+    local name=$1
+    shift
+    rm -f "$tmp/trace.txt"
+    QD740N_SIM_TRACE="$tmp/trace.txt" "$@" >"$tmp/$name.log" 2>&1 &
+    app=$!
+    pids+=("$app")
+    local deadline=$((SECONDS + 30))
+    until grep -q '^qdGetAPIVersion()' "$tmp/trace.txt" 2>/dev/null; do
+        running "$app" || fail "$name: the program ended"
+        [ "$SECONDS" -lt "$deadline" ] || fail "$name: the program did not call its library"
+        sleep 0.1
+    done
 }
-deadline=$((SECONDS + 30))
-until started; do
-    running "$app" || fail "the installed program ended"
-    [ "$SECONDS" -lt "$deadline" ] || fail "the installed program did not call its library"
-    sleep 0.1
-done
-grep -qF "$private/libqd_api.so.1" "/proc/$app/maps" \
-    || fail "the installed libqd_api.so.1 is not loaded: $(grep libqd_api "/proc/$app/maps")"
+stop() { # ends the program started last: SIGTERM, SIGKILL after a grace
+    end_processes "$app"
+}
+loads() { # library path: the running program has it loaded, and no other qd_api
+    [ "$(sed -n 's|^[^/]*\(/.*qd_api.*\)$|\1|p' "/proc/$app/maps" | sort -u)" = "$1" ] \
+        || fail "the program has not loaded $1 alone: $(grep qd_api "/proc/$app/maps")"
+}
+
+# The installed program on the installed library, started by its launcher
+# with no site library to prefer.
+cd "$tmp"
+start installed env QD740N_LOCAL_PREFIX="$tmp/no-site" "$prefix/bin/qd740n-updater"
+loads "$private/libqd_api.so.1"
 [ "$(readlink "/proc/$app/cwd")" = "$prefix/share/qd740n-updater" ] \
     || fail "the program runs in $(readlink "/proc/$app/cwd")"
-echo "built, installed and started against a library with SONAME libqd_api.so.1"
+stop
+echo "built, installed and started for a library with SONAME libqd_api.so.1"
 
-# Without a SONAME, a linker given the library's path would record that path.
+# Without a SONAME the library is loaded under the plain name; the copy under
+# the SONAME the previous build left beside the program is passed over.
 configure "$unversioned"
 build
-asks_for "$program" libqd_api.so \
-    || fail "the program does not ask for libqd_api.so by name: $(needed "$program")"
 cmp -s "$build/bin/libqd_api.so" "$unversioned" || fail "no copy of the library as libqd_api.so"
-echo "built against a library without SONAME, asked for as libqd_api.so"
+start unversioned "$program"
+loads "$build/bin/libqd_api.so"
+echo "built for a library without SONAME and started on it as libqd_api.so"

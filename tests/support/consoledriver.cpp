@@ -1,5 +1,6 @@
 #include "consoledriver.h"
 
+#include "devicelibrary.h"
 #include "logreader.h"
 #include "updater.h"
 
@@ -20,8 +21,18 @@ static bool showAndWait(QWidget &window)
     return QTest::qWaitForWindowExposed(&window);
 }
 
+// The suites run on the build's simulated device, bound as the program binds
+// its library, unless a test has bound another.
+static bool bindSimulatedDevice()
+{
+    if (DeviceLibrary::path().isEmpty())
+        DeviceLibrary::bind({ QStringLiteral(QD740N_LIBRARY_DIR) });
+    return DeviceLibrary::isBound();
+}
+
 ConsoleDriver::ConsoleDriver()
-    : exposed(showAndWait(window))
+    : libraryBound(bindSimulatedDevice())
+    , exposed(showAndWait(window))
 { }
 
 QPushButton *ConsoleDriver::checkButton() const

@@ -38,6 +38,7 @@ public:
     // can be scrolled, selected and copied. Empty when nothing is.
     QStringList lockProblems();
 
+    const bool libraryBound; // bound before the window, whose banner names it
     MainWindow window;
     const bool exposed;
     MessageBoxAnswerer box; // declared last: stops looking before the window goes

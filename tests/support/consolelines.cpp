@@ -1,11 +1,35 @@
 #include "consolelines.h"
 
+#include "devicelibrary.h"
+
+#include <QDir>
+
+QStringList ConsoleLines::banner()
+{
+    return { "QD740N firmware updater",
+        "QD API version 1.0.0 (SIMULATED QD740N, no real device is touched)",
+        "QD API library "
+            + QDir::toNativeSeparators(
+                QStringLiteral(QD740N_LIBRARY_DIR "/") + DeviceLibrary::fileName()),
+        "Update to firmware version 4.5.6", QString(),
+        "Ensure the QD740N is fully connected to the PC.",
+        "<red>Do NOT disconnect the QD740N at any time during the update.",
+        "Disconnecting the QD740N during an update will leave your device in an unoperable "
+        "state." };
+}
+
 QStringList ConsoleLines::heading(const QString &flow)
 {
+#ifdef Q_OS_WIN
+    const QStringList sleepWarning { "Closing the lid or pressing the sleep button will put "
+                                     "Windows to sleep and interrupt the write." };
+#else
+    const QStringList sleepWarning;
+#endif
     if (flow == QLatin1String("update"))
-        return { QString(), "Updating Firmware", QString() };
+        return QStringList { QString(), "Updating Firmware", QString() } + sleepWarning;
     if (flow == QLatin1String("restore"))
-        return { QString(), "Restoring Device", QString() };
+        return QStringList { QString(), "Restoring Device", QString() } + sleepWarning;
     return { QString(), "Checking Firmware Versions...", QString() };
 }
 

@@ -7,7 +7,11 @@
 class ConsoleLines
 {
 public:
-    // The three lines a flow starts with: "check", "update" or "restore".
+    // The banner on the build's simulated device.
+    static QStringList banner();
+
+    // The lines a flow starts with: "check", "update" or "restore". An update
+    // or restore on Windows also says what may still put it to sleep.
     static QStringList heading(const QString &flow);
 
     // The probe's lines when neither the device, its boot loader nor a

@@ -3,6 +3,7 @@
 // their order relative to the lines, and what the device keeps afterwards.
 #include "checkversionthread.h"
 #include "detectstate.h"
+#include "devicelibrary.h"
 #include "restorethread.h"
 #include "simdevicefile.h"
 #include "simimage.h"
@@ -357,6 +358,7 @@ class TestWorkers : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void probe_data();
     void probe();
     void update_data();
@@ -366,6 +368,14 @@ private slots:
     void probeRestoreProbe_data();
     void probeRestoreProbe();
 };
+
+// The workers call the build's simulated device as the program calls its
+// library: through the binding.
+void TestWorkers::initTestCase()
+{
+    QVERIFY2(DeviceLibrary::bind({ QStringLiteral(QD740N_LIBRARY_DIR) }),
+        qPrintable(DeviceLibrary::failure()));
+}
 
 void TestWorkers::probe_data()
 {
