@@ -30,27 +30,26 @@ tail=$!
 # CTest stops a suite past its timeout by ending this script: Wine goes too.
 trap 'kill -KILL "$pid" "$tail" 2>/dev/null; exit 1' TERM INT
 
-finished=
-while kill -0 "$pid" 2>/dev/null; do
-    if [ -z "$finished" ] && grep -q '^\*\*\*\*\*\*\*\*\* Finished testing of ' "$log"; then
-        finished=$SECONDS
-    fi
-    if [ -n "$finished" ] && [ $((SECONDS - finished)) -ge "$EXIT_GRACE" ]; then
-        name=$(basename "$suite")
-        kill "$tail"
-        echo "wine-suite: $name printed \"Finished testing\" ${EXIT_GRACE} s ago and has not ended." \
-            "The threads of each $name running:"
-        timeout 60 "$wine" winedbg --command "info process" 2>/dev/null </dev/null \
-            | awk -v exe="'$name'" '$NF == exe { gsub("=", "", $1); print $1 }' \
-            | while read -r winpid; do
-                timeout 120 "$wine" winedbg --command "bt all" "0x$winpid" </dev/null 2>&1
-            done
-        kill -KILL "$pid" 2>/dev/null
-        wait "$pid"
-        exit 1
-    fi
-    sleep 0.5
-done
+# Until the suite prints its last line, or ends without it; then until it
+# ends, a minute at most. Each wait runs as a job, so that the trap above is
+# taken at once.
+grep -q -m1 '^\*\*\*\*\*\*\*\*\* Finished testing of ' < <(tail -n +1 -f --pid="$pid" "$log") &
+wait $!
+timeout "$EXIT_GRACE" tail --pid="$pid" -f /dev/null &
+if ! wait $!; then
+    name=$(basename "$suite")
+    kill "$tail"
+    echo "wine-suite: $name printed \"Finished testing\" ${EXIT_GRACE} s ago and has not ended." \
+        "The threads of each $name running:"
+    timeout 60 "$wine" winedbg --command "info process" 2>/dev/null </dev/null \
+        | awk -v exe="'$name'" '$NF == exe { gsub("=", "", $1); print $1 }' \
+        | while read -r winpid; do
+            timeout 120 "$wine" winedbg --command "bt all" "0x$winpid" </dev/null 2>&1
+        done
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid"
+    exit 1
+fi
 wait "$pid"
 status=$?
 # tail passes on what is left in the file, then ends.
