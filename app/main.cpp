@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
+
 int main(int argc, char **argv)
 {
     // From here on, Ctrl+C, logout and a closed terminal ask the window to
@@ -16,16 +18,22 @@ int main(int argc, char **argv)
     TerminationRequests terminationRequests;
     QGuiApplication::setDesktopFileName(QStringLiteral(QD740N_APP_ID));
 
-    // A copy that does not start says why in a box. A signal closes the box,
-    // and the copy ends as if it were answered.
+    // A copy that does not start says why on standard error and in a box, as
+    // plain text: the text may name folders from the environment. A signal
+    // closes the box, and the copy ends as if it were answered.
     const auto refuse = [&](const QString &text) {
+        std::fprintf(stderr, "qd740n-updater: %s\n", qPrintable(text));
         QObject::connect(&terminationRequests, &TerminationRequests::closeRequested, &app,
             &QApplication::closeAllWindows);
-        QMessageBox::warning(nullptr, QStringLiteral("Warning"), text);
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
         return 1;
     };
 
-    const DeviceLibraryLocation location = DeviceLibraryLocation::choose();
+    // The packaged library or a site's, before anything else is shown.
+    const DeviceLibraryLocation location = DeviceLibraryLocation::choose(
+        QCoreApplication::applicationDirPath(), DeviceLibrary::fileName());
     if (!location.refusal.isEmpty())
         return refuse(location.refusal);
 
@@ -42,7 +50,7 @@ int main(int argc, char **argv)
     }
 
     // The banner says which library was bound, or why none could be.
-    DeviceLibrary::bind(location.folders);
+    DeviceLibrary::bind(location.library);
     MainWindow window;
     QObject::connect(&terminationRequests, &TerminationRequests::closeRequested, &window,
         &MainWindow::requestClose);

@@ -326,7 +326,7 @@ int main(int argc, char **argv)
     // The workers read ./firmware/, so work where the images are, on the
     // device library beside them, as the program does.
     QDir::setCurrent(binDir + QStringLiteral("/../bin"));
-    DeviceLibrary::bind({ QDir::currentPath() });
+    DeviceLibrary::bind(QDir::current().absoluteFilePath(DeviceLibrary::fileName()));
 
     const QString startupDevice = dir.filePath(QStringLiteral("startup.json"));
     useDevice(startupDevice, device(4, 4, 6, 0));

@@ -68,7 +68,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QTemporaryDir dir;
     QDir::setCurrent(QCoreApplication::applicationDirPath() + QStringLiteral("/../bin"));
-    DeviceLibrary::bind({ QDir::currentPath() });
+    DeviceLibrary::bind(QDir::current().absoluteFilePath(DeviceLibrary::fileName()));
 
     int completed = 0;
     int failures = 0;

@@ -115,7 +115,8 @@ int main(int argc, char **argv)
     window.resize(800, 400);
 #else
     // As the program binds the library beside it.
-    DeviceLibrary::bind({ QCoreApplication::applicationDirPath() + QStringLiteral("/../bin") });
+    DeviceLibrary::bind(QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/")
+        + DeviceLibrary::fileName());
     MainWindow window;
 #endif
     FirstPaint firstPaint;

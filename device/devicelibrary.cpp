@@ -1,8 +1,9 @@
 #include "devicelibrary.h"
 
+#include "libraryfile.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QLibrary>
 
 #include <type_traits>
 
@@ -36,7 +37,7 @@ struct Names
 // built by GCC or Clang, which decorate as GCC does. On Windows the maker's
 // DLL is built by MSVC, and a MinGW build (the simulated device's) exports
 // GCC's names.
-QFunctionPointer find(QLibrary &library, const Names &names)
+QFunctionPointer find(const LibraryFile &library, const Names &names)
 {
 #ifdef Q_OS_WIN
     const bool msvcNames = true;
@@ -52,53 +53,31 @@ QFunctionPointer find(QLibrary &library, const Names &names)
     return nullptr;
 }
 
-// QLibrary puts its own words around the system's: "Cannot load library
-// PATH: (WORDS)" on Linux, "Cannot load library PATH: WORDS" on Windows.
-QString systemWords(const QString &error, const QString &path)
-{
-    const QString qtWords = QStringLiteral("Cannot load library %1: ").arg(path);
-    if (!error.startsWith(qtWords))
-        return error;
-    QString words = error.mid(qtWords.size());
-    if (words.startsWith(QLatin1Char('(')) && words.endsWith(QLatin1Char(')')))
-        words = words.mid(1, words.size() - 2);
-    // Windows' words may name the file as "%1" ("%1 is not a valid Win32
-    // application."), which QLibrary leaves as it is.
-    return words.replace(QLatin1String("%1"), path);
-}
-
 } // namespace
 
-bool DeviceLibrary::bind(const QStringList &folders)
+bool DeviceLibrary::bind(const QString &file)
 {
     Binding &current = binding();
     current = Binding();
+    current.path = QDir::toNativeSeparators(file);
     // Never a bare file name: the system would look for it in its own folders.
-    if (folders.isEmpty()) {
-        current.path = fileName();
-        current.failure = QStringLiteral("no folder to look for it in");
+    if (!QDir::isAbsolutePath(file)) {
+        current.failure = QStringLiteral("it is not named by its full path");
         return false;
     }
-    for (const QString &folder : folders) {
-        current.path = QDir::toNativeSeparators(QDir(folder).absoluteFilePath(fileName()));
-        if (QFileInfo::exists(current.path))
-            break;
-    }
-    // QLibrary would go on to try other names, and report the last.
-    if (!QFileInfo::exists(current.path)) {
+    if (!QFileInfo::exists(file)) {
         current.failure = QStringLiteral("there is no such file");
         return false;
     }
 
-    // Once loaded, the library stays loaded for the rest of the process.
-    QLibrary library(current.path);
     // A symbol the library itself lacks is reported now, not in the middle of
     // a write.
-    library.setLoadHints(QLibrary::ResolveAllSymbolsHint);
-    if (!library.load()) {
-        current.failure = systemWords(library.errorString(), current.path);
+    LibraryFile library;
+    if (!library.load(file)) {
+        current.failure = library.error();
         return false;
     }
+    current.path = QDir::toNativeSeparators(library.mappedPath());
 
     Functions found;
     const char *missing = nullptr;

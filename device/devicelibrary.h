@@ -1,5 +1,5 @@
-// The device library, bound when the program starts: qd_api is loaded by its
-// full path and each of its functions is found under whichever name the
+// The device library, bound when the program starts: qd_api is loaded from
+// the one file named in full and each of its functions is found under whichever name the
 // library exports it, so that one program drives the simulated device and the
 // maker's library alike, however the maker's compiler names its functions.
 // The qd_api functions the workers call hand over to what was bound here.
@@ -8,7 +8,6 @@
 #include "qd_api.h"
 
 #include <QString>
-#include <QStringList>
 
 class DeviceLibrary
 {
@@ -35,14 +34,14 @@ public:
         decltype(&::qdBootWriteFPGAProgram) qdBootWriteFPGAProgram = nullptr;
     };
 
-    // Binds the library for the whole process, in place of any bound before:
-    // the file fileName() in the first of `folders` that holds one, or, where
-    // none does, in the last of them. Never while a worker runs. True when
-    // every function was found.
-    static bool bind(const QStringList &folders);
+    // Binds the library at the full path `file`, and no other file, for the
+    // whole process, in place of any bound before. Never while a worker runs.
+    // True when every function was found.
+    static bool bind(const QString &file);
 
     static bool isBound();
-    // The full path of the library bound, or of the one that could not be.
+    // The full path of the library bound, as the system mapped it, or of the
+    // one that could not be.
     static QString path();
     // Why it could not be bound: the system's words, or the first function
     // it lacks. Empty once bound.

@@ -1,25 +1,50 @@
-// Where the program looks for its device library, decided once at start,
-// before any window. On Windows a site keeps the maker's library and images
-// in site\ inside the program's folder, where no install, reinstall,
-// upgrade or uninstall touches them: with a whole site there the program
-// loads that library and works in that folder, and with half a site it does
-// not start. Elsewhere the launcher makes that choice.
+// Which device library the program works on, decided once at start, before
+// any window: the packaged one beside the program, or a site's. A site keeps
+// the maker's library and images where no install, reinstall, upgrade or
+// uninstall touches them (the platform file says where). Any trace of a site
+// means that site, whole, or no start at all: half a site, or one this user
+// cannot read, would otherwise have the program work on the simulated device
+// and report success while the real one stays untouched. The packaged library
+// is used only where there is no trace of a site, and the library is always
+// one file named in full, never one the system would look for elsewhere.
 #pragma once
 
 #include <QString>
-#include <QStringList>
 
 class DeviceLibraryLocation
 {
 public:
-    // May change the working folder (to the site's). Needs the application
-    // object, for the program's own folder.
-    static DeviceLibraryLocation choose();
+    // The decision for the program in `programFolder`, whose device library
+    // is named `libraryName`. With a site, the working folder becomes the
+    // site's, where the library reads firmware/.
+    static DeviceLibraryLocation choose(const QString &programFolder, const QString &libraryName);
 
     // Why the program must not start, in a sentence for a box; empty when it
     // may.
     QString refusal;
-    // The folders to look for the library in, in this order; never the
-    // system's own.
-    QStringList folders;
+    // The full path of the one file to load as the device library.
+    QString library;
+
+private:
+    // Where the platform keeps a site: its library, its firmware folder and
+    // the folder the program works in; or why no site can be looked for.
+    struct Site
+    {
+        QString library;
+        QString firmware;
+        QString home;
+        QString refusal;
+    };
+    static Site site(const QString &programFolder, const QString &libraryName);
+
+    // What the file system says of a name, a link at its end not followed.
+    enum class Presence { Absent, Present, DanglingLink, Hidden };
+    static Presence presence(const QString &path);
+    static bool hasTrace(const QString &path);
+
+    // Why this user cannot read the file, cannot enter and list the folder,
+    // or cannot work in it, in the system's words; empty when they can.
+    static QString cannotRead(const QString &file);
+    static QString cannotEnter(const QString &folder);
+    static QString cannotWorkIn(const QString &folder);
 };

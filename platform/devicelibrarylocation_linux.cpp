@@ -1,21 +1,77 @@
 #include "devicelibrarylocation.h"
 
-#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 
-// As the dynamic loader would look for it, but never in the system's own
-// folders: in each folder of LD_LIBRARY_PATH (where the launcher names a
-// site's library folder), then beside the program. An empty or relative
-// entry, which the loader would take from the working folder, is passed
-// over.
-DeviceLibraryLocation DeviceLibraryLocation::choose()
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString systemWords(int error)
 {
-    DeviceLibraryLocation location;
-    const QStringList entries = qEnvironmentVariable("LD_LIBRARY_PATH").split(QLatin1Char(':'));
-    for (const QString &entry : entries) {
-        if (QDir::isAbsolutePath(entry))
-            location.folders << entry;
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+// A site keeps the maker's library in lib/qd740n-updater/ and its images in
+// share/qd740n-updater/firmware/ under /usr/local, where no package installs
+// anything, or under the absolute folder QD740N_LOCAL_PREFIX names; the
+// program then works in share/qd740n-updater/. A relative prefix would be
+// looked for from wherever the program happened to be started.
+DeviceLibraryLocation::Site DeviceLibraryLocation::site(const QString &, const QString &libraryName)
+{
+    QString prefix = qEnvironmentVariable("QD740N_LOCAL_PREFIX");
+    if (prefix.isEmpty())
+        prefix = QStringLiteral("/usr/local");
+    if (!QDir::isAbsolutePath(prefix)) {
+        return { QString(), QString(), QString(),
+            QStringLiteral("QD740N_LOCAL_PREFIX must be an absolute folder, not \"%1\".")
+                .arg(prefix) };
     }
-    location.folders << QCoreApplication::applicationDirPath();
-    return location;
+    const QDir root(prefix);
+    return { root.filePath(QStringLiteral("lib/qd740n-updater/") + libraryName),
+        root.filePath(QStringLiteral("share/qd740n-updater/firmware")),
+        root.filePath(QStringLiteral("share/qd740n-updater")), QString() };
+}
+
+DeviceLibraryLocation::Presence DeviceLibraryLocation::presence(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status = {};
+    if (::lstat(name.constData(), &status) != 0)
+        return errno == ENOENT ? Presence::Absent : Presence::Hidden;
+    if (S_ISLNK(status.st_mode) && ::stat(name.constData(), &status) != 0)
+        return Presence::DanglingLink;
+    return Presence::Present;
+}
+
+QString DeviceLibraryLocation::cannotRead(const QString &file)
+{
+    const int descriptor = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return systemWords(errno);
+    ::close(descriptor);
+    return QString();
+}
+
+// Opening "FOLDER/." needs the right to enter the folder, and reading it the
+// right to list it.
+QString DeviceLibraryLocation::cannotEnter(const QString &folder)
+{
+    const int descriptor = ::open(QFile::encodeName(folder + QStringLiteral("/.")).constData(),
+        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+        return systemWords(errno);
+    ::close(descriptor);
+    return QString();
+}
+
+QString DeviceLibraryLocation::cannotWorkIn(const QString &folder)
+{
+    return ::chdir(QFile::encodeName(folder).constData()) == 0 ? QString() : systemWords(errno);
 }

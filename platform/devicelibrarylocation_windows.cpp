@@ -1,42 +1,76 @@
 #include "devicelibrarylocation.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
+#include "systemmessage.h"
 
-// qd_api.dll is loaded from one folder only, by its full path: site\ inside
-// the program's folder when a site is there, else the program's own folder.
-// The site's folder is writable by administrators only, as the program's is.
-// A site works in site\, where the library reads firmware\ by relative path;
-// the Start-menu shortcut starts the program in its own folder.
-DeviceLibraryLocation DeviceLibraryLocation::choose()
+#include <QDir>
+
+#include <windows.h>
+
+namespace {
+
+std::wstring native(const QString &path)
 {
-    const QDir own(QCoreApplication::applicationDirPath());
-    const QString site = own.filePath(QStringLiteral("site"));
-    const QString library = QDir(site).filePath(QStringLiteral("qd_api.dll"));
-    const QString firmware = QDir(site).filePath(QStringLiteral("firmware"));
-    const bool hasLibrary = QFileInfo::exists(library);
-    const bool hasFirmware = QFileInfo::exists(firmware);
-    // Half a site would have the program work on the simulated device and
-    // report success while the real one stays untouched.
-    if (hasLibrary && !hasFirmware) {
-        return { QStringLiteral("The maker's library %1 is installed, but its firmware folder "
-                                "%2\\ is missing.")
-                     .arg(QDir::toNativeSeparators(library), QDir::toNativeSeparators(firmware)),
-            {} };
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+} // namespace
+
+// A site keeps the maker's qd_api.dll in site\ inside the program's folder,
+// and its images in site\firmware\; the program then works in site\. The
+// folder is writable by administrators only, as the program's is.
+DeviceLibraryLocation::Site DeviceLibraryLocation::site(
+    const QString &programFolder, const QString &libraryName)
+{
+    const QDir site(QDir(programFolder).filePath(QStringLiteral("site")));
+    return { site.filePath(libraryName), site.filePath(QStringLiteral("firmware")), site.path(),
+        QString() };
+}
+
+DeviceLibraryLocation::Presence DeviceLibraryLocation::presence(const QString &path)
+{
+    const std::wstring name = native(path);
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Presence::Absent
+                                                                              : Presence::Hidden;
     }
-    if (hasFirmware && !hasLibrary) {
-        return { QStringLiteral("The maker's firmware folder %1\\ is installed, but its library "
-                                "%2 is missing.")
-                     .arg(QDir::toNativeSeparators(firmware), QDir::toNativeSeparators(library)),
-            {} };
-    }
-    if (!hasLibrary)
-        return { QString(), { own.path() } };
-    if (!QDir::setCurrent(site)) {
-        return { QStringLiteral("Cannot work in the site's folder %1.")
-                     .arg(QDir::toNativeSeparators(site)),
-            {} };
-    }
-    return { QString(), { site } };
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return Presence::Present;
+    // A link or junction: opened through, it must lead somewhere.
+    const HANDLE target
+        = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (target == INVALID_HANDLE_VALUE)
+        return Presence::DanglingLink;
+    CloseHandle(target);
+    return Presence::Present;
+}
+
+QString DeviceLibraryLocation::cannotRead(const QString &file)
+{
+    const HANDLE handle
+        = CreateFileW(native(file).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return systemMessage(GetLastError());
+    CloseHandle(handle);
+    return QString();
+}
+
+// Listing a folder needs the right to enter and to read it; every folder
+// but a drive's root lists "." at least.
+QString DeviceLibraryLocation::cannotEnter(const QString &folder)
+{
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(native(folder + QStringLiteral("/*")).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return systemMessage(GetLastError());
+    FindClose(search);
+    return QString();
+}
+
+QString DeviceLibraryLocation::cannotWorkIn(const QString &folder)
+{
+    return SetCurrentDirectoryW(native(folder).c_str()) ? QString() : systemMessage(GetLastError());
 }

@@ -1,22 +1,8 @@
 #include "singlecopyguard.h"
 
+#include "systemmessage.h"
+
 #include <windows.h>
-
-namespace {
-
-QString systemMessage(DWORD error)
-{
-    wchar_t *text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
-    const QString message = length ? QString::fromWCharArray(text, int(length)).trimmed()
-                                   : QStringLiteral("error %1").arg(error);
-    LocalFree(text);
-    return message;
-}
-
-} // namespace
 
 // A named mutex in the Global\ namespace: one name for every user and every
 // session of the machine, that the kernel frees when the last handle closes,

@@ -1,6 +1,7 @@
 // The main window and the operator console as the operator sees them: the
 // window, the banner, the log's line slots and their colours, the controls and
 // their layout, the console's slot table, and the target image paths.
+#include "anotheruser.h"
 #include "consoledriver.h"
 #include "consolelines.h"
 #include "devicelibrary.h"
@@ -43,8 +44,8 @@ private slots:
     void apiVersionText();
     void unusableLibrary_data();
     void unusableLibrary();
-    void libraryFolders_data();
-    void libraryFolders();
+    void libraryChoice_data();
+    void libraryChoice();
     void statusLineColours();
     void linesIgnoreOperatorsSelection();
     void replaceLastLine_data();
@@ -186,8 +187,8 @@ void TestConsole::unusableLibrary()
         QCOMPARE(library.write(file), file.size());
     }
     const auto bindSimulatedDevice
-        = qScopeGuard([] { DeviceLibrary::bind({ QStringLiteral(QD740N_LIBRARY_DIR) }); });
-    QVERIFY(!DeviceLibrary::bind({ folder }));
+        = qScopeGuard([] { DeviceLibrary::bind(QStringLiteral(QD740N_LIBRARY)); });
+    QVERIFY(!DeviceLibrary::bind(path));
 
     ConsoleDriver console;
     QVERIFY(console.exposed);
@@ -216,35 +217,166 @@ void TestConsole::unusableLibrary()
     QCOMPARE(sim.trace(), QStringList());
 }
 
-void TestConsole::libraryFolders_data()
+void TestConsole::libraryChoice_data()
 {
-    QTest::addColumn<QByteArray>("path"); // LD_LIBRARY_PATH
-    QTest::addColumn<QStringList>("folders"); // before the program's own
+    // What the row lays out beside the packaged library, in this order:
+    // "library" and "firmware" of a site, "sdk" (a folder holding a library,
+    // named in LD_LIBRARY_PATH and PATH), "cpu" (copies in the subfolders
+    // the loader and Qt look for on capable CPUs), "dangling library",
+    // "dangling folder" (the site's library folder a link to nothing),
+    // "closed library", "closed folder" and "closed firmware" (mode 0),
+    // "relative prefix".
+    QTest::addColumn<QStringList>("made");
+    // "packaged" or "site": the file mapped; anything else is the refusal,
+    // with {library} and {firmware} for the site's names.
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<bool>("linuxOnly");
 
-    QTest::newRow("none") << QByteArray() << QStringList();
-    QTest::newRow("a site's, then others")
-        << QByteArray("/usr/local/lib/qd740n-updater:/opt/lib")
-        << QStringList { "/usr/local/lib/qd740n-updater", "/opt/lib" };
-    // The loader would take these from the working folder.
-    QTest::newRow("empty and relative entries")
-        << QByteArray(":lib::./x:/opt/lib:") << QStringList { "/opt/lib" };
+    const QString missingFirmware
+        = "The maker's library {library} is installed, but its firmware folder {firmware} is "
+          "missing.";
+    QTest::newRow("no site") << QStringList() << "packaged" << false;
+    QTest::newRow("whole site") << QStringList { "library", "firmware" } << "site" << false;
+    QTest::newRow("library alone") << QStringList { "library" } << missingFirmware << false;
+    QTest::newRow("firmware alone")
+        << QStringList { "firmware" }
+        << "The maker's firmware folder {firmware} is installed, but its library {library} is "
+           "missing."
+        << false;
+    QTest::newRow("SDK folder in the search paths") << QStringList { "sdk" } << "packaged" << false;
+    QTest::newRow("copies for the CPU") << QStringList { "cpu" } << "packaged" << false;
+    QTest::newRow("whole site, SDK and CPU copies")
+        << QStringList { "library", "firmware", "sdk", "cpu" } << "site" << false;
+    QTest::newRow("dangling library link")
+        << QStringList { "dangling library", "firmware" }
+        << "Cannot read the maker's library {library}: No such file or directory." << true;
+    QTest::newRow("dangling library folder link")
+        << QStringList { "dangling folder", "firmware" }
+        << "Cannot read the maker's library {library}: No such file or directory." << true;
+    QTest::newRow("dangling link alone")
+        << QStringList { "dangling library" }
+        << "Cannot read the maker's library {library}: No such file or directory." << true;
+    QTest::newRow("unreadable library") << QStringList { "library", "firmware", "closed library" }
+                                        << "Cannot read the maker's library {library}: Permission "
+                                           "denied."
+                                        << true;
+    QTest::newRow("library folder closed")
+        << QStringList { "library", "firmware", "closed folder" }
+        << "Cannot read the maker's library {library}: Permission denied." << true;
+    QTest::newRow("library folder closed, no firmware")
+        << QStringList { "library", "closed folder" }
+        << "Cannot read the maker's library {library}: Permission denied." << true;
+    QTest::newRow("firmware folder closed")
+        << QStringList { "library", "firmware", "closed firmware" }
+        << "Cannot enter the maker's firmware folder {firmware}: Permission denied." << true;
+    QTest::newRow("relative prefix")
+        << QStringList { "relative prefix" }
+        << "QD740N_LOCAL_PREFIX must be an absolute folder, not \"site\"." << true;
 }
 
-// Where the library is looked for on Linux: never in the system's folders,
-// nor in the working folder.
-void TestConsole::libraryFolders()
+// Which library the program loads, the packaged one or a site's, and which
+// file the system mapped for it; or why it does not start.
+void TestConsole::libraryChoice()
 {
-    if (QLatin1String(QD740N_PLATFORM) != QLatin1String("linux"))
-        QSKIP("The folders of the platform files for Linux");
-    QFETCH(QByteArray, path);
-    QFETCH(QStringList, folders);
+    QFETCH(QStringList, made);
+    QFETCH(QString, expected);
+    QFETCH(bool, linuxOnly);
+    const bool linux = QLatin1String(QD740N_PLATFORM) == QLatin1String("linux");
+    if (linuxOnly && !linux)
+        QSKIP("Links, modes and prefixes of the platform files for Linux");
 
-    const QByteArray before = qgetenv("LD_LIBRARY_PATH");
-    const auto restore = qScopeGuard([&] { qputenv("LD_LIBRARY_PATH", before); });
-    qputenv("LD_LIBRARY_PATH", path);
-    const DeviceLibraryLocation location = DeviceLibraryLocation::choose();
+    // Open to every user: the closed rows are looked at as another user.
+    QTemporaryDir temporary;
+    QVERIFY(QFile::setPermissions(temporary.path(),
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther
+            | QFile::ReadGroup | QFile::ExeGroup));
+    const QDir root(temporary.path());
+    const QString name = DeviceLibrary::fileName();
+    const QString program = root.filePath("program");
+    const QString prefix = root.filePath("prefix");
+    const QString siteLibrary
+        = linux ? prefix + "/lib/qd740n-updater/" + name : program + "/site/" + name;
+    const QString siteFirmware
+        = linux ? prefix + "/share/qd740n-updater/firmware" : program + "/site/firmware";
+    const auto copyLibrary = [](const QString &to) {
+        return QDir().mkpath(QFileInfo(to).path())
+            && QFile::copy(QStringLiteral(QD740N_LIBRARY), to);
+    };
+    QVERIFY(copyLibrary(program + '/' + name));
+
+    const QByteArray workingFolder = QDir::currentPath().toLocal8Bit();
+    const QByteArray variables[] = { "QD740N_LOCAL_PREFIX", "LD_LIBRARY_PATH", "PATH" };
+    QByteArrayList before;
+    for (const QByteArray &variable : variables)
+        before << qgetenv(variable);
+    const auto restore = qScopeGuard([&] {
+        QDir::setCurrent(QString::fromLocal8Bit(workingFolder));
+        for (int i = 0; i < before.size(); ++i)
+            qputenv(variables[i], before.at(i));
+        DeviceLibrary::bind(QStringLiteral(QD740N_LIBRARY));
+    });
+    qputenv("QD740N_LOCAL_PREFIX", QFile::encodeName(prefix));
+    bool closed = false;
+    for (const QString &item : made) {
+        if (item == "library") {
+            QVERIFY(copyLibrary(siteLibrary));
+        } else if (item == "firmware") {
+            QVERIFY(QDir().mkpath(siteFirmware));
+        } else if (item == "sdk") {
+            QVERIFY(copyLibrary(root.filePath("sdk/") + name));
+            qputenv("LD_LIBRARY_PATH", QFile::encodeName(root.filePath("sdk")));
+            qputenv("PATH",
+                QFile::encodeName(QDir::toNativeSeparators(root.filePath("sdk")))
+                    + (linux ? ':' : ';') + before.at(2));
+        } else if (item == "cpu") {
+            for (const char *folder : { "haswell", "glibc-hwcaps/x86-64-v3", "x86_64" })
+                QVERIFY(copyLibrary(program + '/' + folder + '/' + name));
+        } else if (item == "dangling library") {
+            QVERIFY(QDir().mkpath(QFileInfo(siteLibrary).path()));
+            QVERIFY(QFile::link(root.filePath("nowhere"), siteLibrary));
+        } else if (item == "dangling folder") {
+            QVERIFY(QDir().mkpath(prefix + "/lib"));
+            QVERIFY(QFile::link(root.filePath("nowhere"), QFileInfo(siteLibrary).path()));
+        } else if (item == "relative prefix") {
+            qputenv("QD740N_LOCAL_PREFIX", "site");
+        } else {
+            const QString path = item == "closed library" ? siteLibrary
+                : item == "closed folder"                 ? QFileInfo(siteLibrary).path()
+                                                          : siteFirmware;
+            QVERIFY2(QFile::setPermissions(path, {}), qPrintable(item));
+            closed = true;
+        }
+    }
+    // The temporary folder goes, whatever was closed in it.
+    const auto reopen = qScopeGuard([&] {
+        for (const QString &path : { siteLibrary, QFileInfo(siteLibrary).path(), siteFirmware })
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+
+    DeviceLibraryLocation location;
+    {
+        const AnotherUser another(closed);
+        QVERIFY2(!closed || another.isOther(), "no other user to look at the site as");
+        location = DeviceLibraryLocation::choose(program, name);
+    }
+    if (expected != "packaged" && expected != "site") {
+        expected.replace("{library}", QDir::toNativeSeparators(siteLibrary));
+        expected.replace("{firmware}", QDir::toNativeSeparators(siteFirmware + '/'));
+        QCOMPARE(location.refusal, expected);
+        QCOMPARE(location.library, QString());
+        QCOMPARE(QDir::currentPath().toLocal8Bit(), workingFolder);
+        return;
+    }
     QCOMPARE(location.refusal, QString());
-    QCOMPARE(location.folders, folders + QStringList { QCoreApplication::applicationDirPath() });
+    const QString chosen = expected == "site" ? siteLibrary : program + '/' + name;
+    QCOMPARE(QDir::cleanPath(location.library), chosen);
+    QVERIFY2(DeviceLibrary::bind(location.library), qPrintable(DeviceLibrary::failure()));
+    QCOMPARE(DeviceLibrary::path(), QDir::toNativeSeparators(chosen));
+    // A site's library reads the site's firmware/ from the working folder.
+    if (expected == "site")
+        QCOMPARE(QDir::current(), QFileInfo(siteFirmware).dir());
+    else
+        QCOMPARE(QDir::currentPath().toLocal8Bit(), workingFolder);
 }
 
 void TestConsole::statusLineColours()

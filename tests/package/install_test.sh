@@ -8,14 +8,14 @@
 # images), with its window icon set. The checksum list, in the build's
 # firmware folder and installed beside the images, passes sha256sum -c.
 #
-# Then the launcher with a site's own device library: the program loads that
-# library and runs in the site's data folder when both are there. The
-# launcher refuses to start it when only one of the two is there, when
-# the site's prefix is relative, or when the data folder cannot be entered:
-# on standard error and, that being no terminal here, in a box on the
-# screen, which shows markup in the text as it stands. The site's folders are looked for
-# under $QD740N_LOCAL_PREFIX, here a temporary folder; without that library
-# and its folder the installed one is used.
+# Then a site's own device library: the program loads that library and runs
+# in the site's data folder when both are there. It refuses to start when
+# only one of the two is there or the site's prefix is relative, and the
+# launcher when the data folder cannot be entered: on standard error and, that
+# being no terminal here, in a box on the screen, which shows markup in the
+# text as it stands. The site's folders are looked for under
+# $QD740N_LOCAL_PREFIX, here a temporary folder; without that library and its
+# folder the installed one is used.
 #
 # usage: install_test.sh CMAKE BUILD_DIR VERSION
 set -euo pipefail
@@ -102,8 +102,12 @@ JSON
 export QD740N_SIM_DEVICE="$tmp/device.json"
 export QD740N_SIM_TRACE="$tmp/trace.txt"
 
+# An operator's LD_LIBRARY_PATH that names a folder holding another
+# library (a maker's SDK, say) chooses nothing.
+mkdir "$tmp/sdk"
+cp "$prefix/lib/qd740n-updater/libqd_api.so" "$tmp/sdk/"
 cd "$tmp/elsewhere"
-PATH="$tmp/links:$PATH" qd740n-updater >"$tmp/app.log" 2>&1 &
+PATH="$tmp/links:$PATH" LD_LIBRARY_PATH="$tmp/sdk" qd740n-updater >"$tmp/app.log" 2>&1 &
 app=$!
 pids+=("$app")
 
@@ -121,6 +125,7 @@ wait_until 30 "$app" find_window || fail "no window titled \"$title\""
     || fail "working directory is $(readlink "/proc/$app/cwd")"
 grep -qF "$prefix/lib/qd740n-updater/libqd_api.so" "/proc/$app/maps" \
     || fail "the installed libqd_api.so is not loaded"
+! grep -qF "$tmp/sdk/" "/proc/$app/maps" || fail "the library in LD_LIBRARY_PATH is loaded"
 grep -q '^qdGetAPIVersion()' "$tmp/trace.txt" || fail "the device library was not called"
 ! grep -q '^qdOpenBootstrapDevice' "$tmp/trace.txt" || fail "bootstrapped before Check Versions"
 
@@ -140,48 +145,52 @@ grep -Eq 'Icon \([1-9][0-9]* x [1-9][0-9]*\)' <<<"$icon" || fail "the window has
 echo "installed launcher ran from $prefix and bootstrapped from its firmware folder"
 end_processes "$app"
 
-# expect_refusal WHAT TEXT: the launcher, started as from the desktop menu
-# (standard error not a terminal), does not start the program: it says TEXT
-# on standard error and in a box, which is answered here, and ends with 1.
+# expect_refusal WHAT TITLE TEXT: started as from the desktop menu (standard
+# error not a terminal), the program does not come up: it says TEXT on
+# standard error and in a box titled TITLE (the program's own "Warning", or
+# the launcher's), which is answered here, and ends with 1.
 box_shown() {
-    box=$(timeout 10 xdotool search --onlyvisible --name '^QD740N Firmware Update$' 2>/dev/null | head -n1)
+    box=$(timeout 10 xdotool search --onlyvisible --name "^$box_title\$" 2>/dev/null | head -n1)
     [ -n "$box" ]
 }
 ended() { ! running "$1"; }
 expect_refusal() {
     local status=0 refused
+    box_title=$2
     "$launcher" >"$tmp/refused.log" 2>&1 &
     refused=$!
     pids+=("$refused")
     wait_until 30 "$refused" box_shown || fail "$1: no box on the screen"
     timeout 10 xdotool windowfocus --sync "$box" key Return || fail "$1: cannot answer the box"
-    wait_until 30 "$$" ended "$refused" || fail "$1: the launcher did not end once its box was answered"
+    wait_until 30 "$$" ended "$refused" || fail "$1: the program did not end once its box was answered"
     wait "$refused" || status=$?
-    [ "$status" -eq 1 ] || fail "$1: the launcher ended with status $status"
-    grep -qF "$2" "$tmp/refused.log" || fail "$1: the launcher said: $(cat "$tmp/refused.log")"
-    ! grep -q '^qdGetAPIVersion' "$tmp/trace.txt" || fail "$1: the program was started"
+    [ "$status" -eq 1 ] || fail "$1: the program ended with status $status"
+    grep -qF "$3" "$tmp/refused.log" || fail "$1: it said: $(cat "$tmp/refused.log")"
+    ! grep -q '^qdGetAPIVersion' "$tmp/trace.txt" 2>/dev/null || fail "$1: the device library was called"
 }
 rm -f "$tmp/trace.txt"
 
 # A site's firmware folder without its library, its library without its
-# firmware folder, a relative prefix: each would run the program on the
-# packaged simulator, or on the site's images with it.
+# firmware folder, one the user cannot read, a relative prefix: each would
+# run the program on the packaged simulator, or on the site's images with it.
+# (The program's rules have a table of their own in tst_console; these are
+# the rules as the installed launcher and program meet them.)
 mkdir -p "$site/share/qd740n-updater/firmware"
-expect_refusal "the site's images without their library" \
+expect_refusal "the site's images without their library" Warning \
     "firmware folder $site/share/qd740n-updater/firmware/ is installed, but its library"
 rmdir "$site/share/qd740n-updater/firmware"
 mkdir -p "$site/lib/qd740n-updater"
 cp "$prefix/lib/qd740n-updater/libqd_api.so" "$site/lib/qd740n-updater/"
-expect_refusal "the site's library without its images" \
+expect_refusal "the site's library without its images" Warning \
     "$site/share/qd740n-updater/firmware/ is missing"
-QD740N_LOCAL_PREFIX=site expect_refusal "a relative prefix" \
-    'QD740N_LOCAL_PREFIX must be an absolute folder, not "site"'
+QD740N_LOCAL_PREFIX=site expect_refusal "a relative prefix" Warning \
+    'QD740N_LOCAL_PREFIX must be an absolute folder, not "site".'
 
-# A data folder that cannot be entered is refused like the rest, the folder
-# named, rather than ending the launcher without a box.
+# A data folder that cannot be entered is refused by the launcher, the folder
+# named, rather than ending it without a box.
 mv "$prefix/share/qd740n-updater" "$prefix/share/moved-away"
 QD740N_LOCAL_PREFIX="$tmp/no site" expect_refusal "the packaged data folder gone" \
-    "cannot enter the data folder $prefix/bin/../share/qd740n-updater"
+    "QD740N Firmware Update" "cannot enter the data folder $prefix/bin/../share/qd740n-updater"
 mv "$prefix/share/moved-away" "$prefix/share/qd740n-updater"
 
 # The box shows its text as plain text: markup from the environment is shown
@@ -203,18 +212,14 @@ markup='<b>site</b>'
 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QD740N_LOCAL_PREFIX=$markup "$launcher" >"$tmp/refused.log" 2>&1 &
 refused=$!
 pids+=("$refused")
-message_started() {
-    message=$(pgrep -P "$refused" "^qd740n-updater-" | head -n1)
-    [ -n "$message" ]
-}
-wait_until 30 "$refused" message_started || fail "markup: the launcher showed no box"
-shown=$(timeout 40 /usr/bin/python3 "$(dirname "$0")/../e2e/a11y.py" --pid "$message" \
-    --timeout 30 box --title "QD740N Firmware Update") || fail "markup: the box cannot be read"
-[ "$shown" = "QD740N_LOCAL_PREFIX must be an absolute folder, not \"$markup\"" ] \
+shown=$(timeout 40 /usr/bin/python3 "$(dirname "$0")/../e2e/a11y.py" --pid "$refused" \
+    --timeout 30 box) || fail "markup: the box cannot be read"
+[ "$shown" = "QD740N_LOCAL_PREFIX must be an absolute folder, not \"$markup\"." ] \
     || fail "markup: the box shows: $shown"
+box_title=Warning
 wait_until 30 "$refused" box_shown || fail "markup: no box on the screen"
 timeout 10 xdotool windowfocus --sync "$box" key Return || fail "markup: cannot answer the box"
-wait_until 30 "$$" ended "$refused" || fail "markup: the launcher did not end once its box was answered"
+wait_until 30 "$$" ended "$refused" || fail "markup: the program did not end once its box was answered"
 
 # With the folder, the program loads the site's library, not the installed one.
 mkdir -p "$site/share/qd740n-updater/firmware"

@@ -26,7 +26,7 @@ static bool showAndWait(QWidget &window)
 static bool bindSimulatedDevice()
 {
     if (DeviceLibrary::path().isEmpty())
-        DeviceLibrary::bind({ QStringLiteral(QD740N_LIBRARY_DIR) });
+        DeviceLibrary::bind(QStringLiteral(QD740N_LIBRARY));
     return DeviceLibrary::isBound();
 }
 

@@ -1,16 +1,12 @@
 #include "consolelines.h"
 
-#include "devicelibrary.h"
-
 #include <QDir>
 
 QStringList ConsoleLines::banner()
 {
     return { "QD740N firmware updater",
         "QD API version 1.0.0 (SIMULATED QD740N, no real device is touched)",
-        "QD API library "
-            + QDir::toNativeSeparators(
-                QStringLiteral(QD740N_LIBRARY_DIR "/") + DeviceLibrary::fileName()),
+        "QD API library " + QDir::toNativeSeparators(QStringLiteral(QD740N_LIBRARY)),
         "Update to firmware version 4.5.6", QString(),
         "Ensure the QD740N is fully connected to the PC.",
         "<red>Do NOT disconnect the QD740N at any time during the update.",

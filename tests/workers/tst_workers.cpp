@@ -373,8 +373,8 @@ private slots:
 // library: through the binding.
 void TestWorkers::initTestCase()
 {
-    QVERIFY2(DeviceLibrary::bind({ QStringLiteral(QD740N_LIBRARY_DIR) }),
-        qPrintable(DeviceLibrary::failure()));
+    QVERIFY2(
+        DeviceLibrary::bind(QStringLiteral(QD740N_LIBRARY)), qPrintable(DeviceLibrary::failure()));
 }
 
 void TestWorkers::probe_data()
