@@ -262,6 +262,9 @@ void Updater::runCheck(const QString &dialogText)
     addLine(QString::asprintf("Found Serial %d, with firmware %d.%d.%d", status.serial,
         status.bootVersion, status.runVersion, status.fpgaVersion));
     // Each component against its own target number, never the version as a whole.
+    // A stray Enter answers No: without a default of its own, the box would
+    // make Yes the default, and the next key would start writing older
+    // firmware over newer.
     if (status.bootVersion > kTargetBootVersion || status.runVersion > kTargetRunVersion
         || status.fpgaVersion > kTargetFpgaVersion) {
         const QMessageBox::StandardButton answer = QMessageBox::question(this,
@@ -269,7 +272,7 @@ void Updater::runCheck(const QString &dialogText)
             QStringLiteral("Your QD740N appears to have a newer firmware version.\n"
                            "Installing this will overwrite your firmware with an older version.\n"
                            "Are you sure you wish to continue?"),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer != QMessageBox::Yes) {
             addLine(QStringLiteral("Cancelling operation."));
             return;

@@ -17,6 +17,7 @@ namespace {
 
 const int bannerLines = ConsoleLines::banner().size();
 constexpr int defaultSerial = 740001;
+constexpr int enter = -1; // the downgrade box answered with the Enter key
 
 const QStringList updatable { "Firmware requires update.", "Press Update to continue." };
 const QStringList confirmed { "Firmware can now be updated.", "Press Update to continue." };
@@ -79,7 +80,9 @@ void tst_Flows::cleanup()
 void tst_Flows::checkFlow_data()
 {
     QTest::addColumn<QJsonObject>("device");
-    QTest::addColumn<int>("answer"); // the operator's answer to the downgrade box; 0: no box
+    // The operator's answer to the downgrade box; 0: no box; enter: the Enter
+    // key, as a stray key press answers.
+    QTest::addColumn<int>("answer");
     QTest::addColumn<QStringList>("lines"); // after the heading
     QTest::addColumn<QString>("offered");
 
@@ -92,6 +95,9 @@ void tst_Flows::checkFlow_data()
         << device(4, 4, 7) << yes << found(4, 4, 7) + confirmed << "update";
     QTest::newRow("4.4.7 newer FPGA, no")
         << device(4, 4, 7) << no << found(4, 4, 7) + QStringList { "Cancelling operation." } << "";
+    QTest::newRow("4.4.7 newer FPGA, Enter")
+        << device(4, 4, 7) << enter << found(4, 4, 7) + QStringList { "Cancelling operation." }
+        << "";
     QTest::newRow("0.0.0 older") << device(0, 0, 0) << 0 << found(0, 0, 0) + updatable << "update";
     QTest::newRow("3.9.0 newer run, yes")
         << device(3, 9, 0) << yes << found(3, 9, 0) + confirmed << "update";
@@ -126,7 +132,9 @@ void tst_Flows::checkFlow()
     QVERIFY(console.exposed);
     QCOMPARE(console.lines(), ConsoleLines::banner());
 
-    if (answer)
+    if (answer == enter)
+        console.box.answerWithEnter();
+    else if (answer)
         console.box.setAnswer(QMessageBox::StandardButton(answer));
     QVERIFY(console.press(console.checkButton()));
 

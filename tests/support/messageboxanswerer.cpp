@@ -39,7 +39,10 @@ void MessageBoxAnswerer::look()
         lastText = box->text();
         lastIcon = box->icon();
         lastButtons = box->standardButtons();
-        QTest::mouseClick(button, Qt::LeftButton);
+        if (byEnter)
+            QTest::keyClick(box, Qt::Key_Return);
+        else
+            QTest::mouseClick(button, Qt::LeftButton);
         return;
     }
 }

@@ -15,6 +15,8 @@ public:
     explicit MessageBoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::No);
 
     void setAnswer(QMessageBox::StandardButton button) { answer = button; }
+    // The operator answers with the Enter key, whatever the box's default is.
+    void answerWithEnter() { byEnter = true; }
 
     // Runs before a box is answered, while it is still up. It may leave the
     // box unanswered by returning false; it is then called again at the next
@@ -31,6 +33,7 @@ private:
     void look();
 
     QMessageBox::StandardButton answer;
+    bool byEnter = false;
     QTimer timer;
     bool looking = false; // beforeAnswer may wait, and the timer fires meanwhile
     int count = 0;
