@@ -3,6 +3,9 @@
 # device. The device lives in build/device.json, so what one run writes to it
 # is still there at the next run.
 set -euo pipefail
+# A device file named relative to where the command was typed, made absolute
+# before anything moves: the program opens it from build/bin.
+device=$(realpath -m -- "${QD740N_SIM_DEVICE:-$(dirname "$0")/../build/device.json}")
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
@@ -11,7 +14,6 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # firmware images; the tests are built by scripts/test.sh.
 cmake --build build --target qd740n-updater
 
-device=${QD740N_SIM_DEVICE:-$PWD/build/device.json}
 if [ ! -e "$device" ]; then
     cat >"$device" <<'JSON'
 {

@@ -16,8 +16,6 @@ packages=(
     procps
     # the sleep-inhibitor test: a private bus with logind mocked on it
     dbus python3-dbusmock
-    # the window icon is an SVG, drawn by Qt's SVG icon engine
-    libqt6svg6
     # building and checking the .deb and its desktop integration
     dpkg-dev lintian appstream desktop-file-utils
 )

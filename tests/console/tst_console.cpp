@@ -80,7 +80,7 @@ void TestConsole::windowOpensWithoutDevice()
 
     QCOMPARE(window.windowTitle(), QStringLiteral("QD740N Firmware Update 4.5.6"));
     QCOMPARE(window.size(), QSize(800, 400));
-    // The packaged SVG, drawn by Qt's SVG icon engine once the window is up.
+    // The packaged icon, drawn from its SVG as a PNG, once the window is up.
     QTRY_VERIFY(!window.windowIcon().pixmap(32, 32).isNull());
     QVERIFY(qobject_cast<Updater *>(window.centralWidget()));
     QCOMPARE(window.centralWidget()->parentWidget(), &window);
