@@ -70,8 +70,12 @@ set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/windows-licenses.txt
 # A 64-bit installer for a 64-bit program: the default 32-bit one would
 # install into the 32-bit Program Files and see the 32-bit registry.
 configure_file(windows-installer.nsh.in ${CMAKE_CURRENT_BINARY_DIR}/windows-installer.nsh @ONLY)
+# An install over an earlier one goes into that one's folder, wherever it was
+# installed (from the folder page, or with /D=), unless /D= names another:
+# its site\ stays in use. The installer records its folder under this key.
 string(CONCAT CPACK_NSIS_DEFINES
     "  Target amd64-unicode\n"
+    "  InstallDirRegKey HKLM \"Software\\${CPACK_PACKAGE_VENDOR}\\${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}\" \"\"\n"
     "  !include \"${CMAKE_CURRENT_BINARY_DIR}/windows-installer.nsh\"")
 # Neither the installer nor the uninstaller changes anything while the
 # updater runs: it may be writing an image to the device, which the library

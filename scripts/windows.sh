@@ -6,8 +6,9 @@
 # it on a stand-in for the maker's DLL built as MSVC builds it in site\,
 # shows what it makes of unusable libraries and half a site, checks that the
 # installer and uninstaller refuse while it runs and keep site\ through
-# installs and an uninstall (tests/windows/checks.sh), and uninstalls it
-# silently.
+# installs and an uninstall (tests/windows/checks.sh), uninstalls it
+# silently, and installs it into a folder of its own, where an upgrade must
+# follow it.
 #
 # Qt for MinGW comes from an archive (qt6-mingw-6.4.2-x86_64-w64-mingw32.tar.gz),
 # looked for at the path in QD740N_QT_MINGW_ARCHIVE or in ../shared/toolchains/
@@ -223,5 +224,8 @@ if [ -e "$folder" ] || [ -e "$shortcut" ]; then
     find "$folder" "$shortcut" >&2 2>/dev/null
     exit 1
 fi
+
+step "an installation in a folder of its own, and its upgrade"
+own_folder_upgrade
 
 step "done: $(du -h "$installer" | cut -f1) installer $installer"

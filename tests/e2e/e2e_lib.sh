@@ -459,6 +459,7 @@ launch()
             QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
             QD740N_SIM_DEVICE="$WORK/device.json" \
             QD740N_SIM_TRACE="$trace" \
+            QD740N_LOCAL_PREFIX="$WORK/no-site" \
             DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent \
             $LAUNCH_WITH ./qd740n-updater >"$WORK/run$run.stdout" 2>"$WORK/run$run.stderr" &
         echo $! >"$WORK/run$run.pid"

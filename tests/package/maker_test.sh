@@ -8,8 +8,10 @@
 # build tree and once installed, a changed library is copied again by the
 # next build, the images are installed with a checksum list made from them
 # that sha256sum -c passes, and the installed program starts on that library.
-# Then the same tree for a library without a SONAME: the program loads it as
-# libqd_api.so.
+# Then, in a build tree for several configurations (Ninja Multi-Config, as
+# Visual Studio makes one), for a library without a SONAME: the library and
+# the images go beside the program of each configuration, in
+# bin/<configuration>/, and the program loads the library as libqd_api.so.
 #
 # usage: maker_test.sh CMAKE GENERATOR CXX SOURCE_DIR VERSIONED_LIBRARY
 #                      UNVERSIONED_LIBRARY FIRMWARE_DIR
@@ -60,8 +62,8 @@ configure() { # library
         -DQD740N_MAKER_FIRMWARE_DIR="$maker/firmware" >>"$tmp/configure.log" 2>&1 \
         || fail "configuring against $1 failed"
 }
-build() {
-    "$cmake" --build "$build" >>"$tmp/build.log" 2>&1 || fail "the build failed"
+build() { # [--config CONFIGURATION]
+    "$cmake" --build "$build" "$@" >>"$tmp/build.log" 2>&1 || fail "the build failed"
 }
 needed() { # ELF file: the libraries it asks for, one a line
     readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p'
@@ -129,20 +131,28 @@ loads() { # library path: the running program has it loaded, and no other qd_api
 }
 
 # The installed program on the installed library, started by its launcher
-# with no site library to prefer.
+# with no site library to prefer (nor below).
 cd "$tmp"
-start installed env QD740N_LOCAL_PREFIX="$tmp/no-site" "$prefix/bin/qd740n-updater"
+export QD740N_LOCAL_PREFIX="$tmp/no-site"
+start installed "$prefix/bin/qd740n-updater"
 loads "$private/libqd_api.so.1"
 [ "$(readlink "/proc/$app/cwd")" = "$prefix/share/qd740n-updater" ] \
     || fail "the program runs in $(readlink "/proc/$app/cwd")"
 stop
 echo "built, installed and started for a library with SONAME libqd_api.so.1"
 
-# Without a SONAME the library is loaded under the plain name; the copy under
-# the SONAME the previous build left beside the program is passed over.
+# Without a SONAME the library is loaded under the plain name; a copy under
+# a SONAME that a build for another library left beside the program is
+# passed over.
+build="$tmp/build-configurations"
+generator="Ninja Multi-Config"
 configure "$unversioned"
-build
-cmp -s "$build/bin/libqd_api.so" "$unversioned" || fail "no copy of the library as libqd_api.so"
-start unversioned "$program"
-loads "$build/bin/libqd_api.so"
-echo "built for a library without SONAME and started on it as libqd_api.so"
+build --config Release
+bin="$build/bin/Release"
+cmp -s "$bin/libqd_api.so" "$unversioned" || fail "no copy of the library as libqd_api.so in $bin"
+[ -f "$bin/firmware/SHA256SUMS" ] && [ -f "$bin/firmware/qd740n_boot_4.img" ] \
+    || fail "no firmware/ beside the program in $bin"
+cp "$maker/lib/libqd_api.so.1.0.0" "$bin/libqd_api.so.1"
+start unversioned "$bin/qd740n-updater"
+loads "$bin/libqd_api.so"
+echo "built for a library without SONAME in a tree of configurations and started on it as libqd_api.so"

@@ -46,24 +46,40 @@ binding_msvc_names()
     } | tr -d '"' | sort
 }
 
+# msvc_dll OUTPUT SOURCE [LIBRARY...] [-- DEFINE...]: a DLL built from
+# tests/windows/SOURCE as MSVC builds it, without the C runtime, with its
+# import library beside it (OUTPUT.lib).
+msvc_dll()
+{
+    local output=$1 source=$2 libraries=() defines=()
+    shift 2
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do
+        libraries+=("$1")
+        shift
+    done
+    [ $# -gt 0 ] && shift && defines=("$@")
+    "$clang_cl" --target=x86_64-pc-windows-msvc /nologo /c /O2 /GS- /W4 /WX \
+        -I"$root/device" "${defines[@]}" /Fo"$output.obj" -- "$root/tests/windows/$source"
+    "$lld_link" /nologo /dll /noentry /nodefaultlib /out:"$output" /implib:"$output.lib" \
+        "$output.obj" "${libraries[@]}"
+}
+
 # build_maker_dlls: the stand-in, whole (maker-dll/whole/qd_api.dll) and
-# lacking qdBootWriteFPGAProgram (maker-dll/lacking/qd_api.dll), and a file
-# that is not a DLL (maker-dll/not-a-dll/qd_api.dll); checks their exports
-# against the binding's names.
+# lacking qdBootWriteFPGAProgram (maker-dll/lacking/qd_api.dll), the DLL both
+# need beside them (maker-dll/support/) and a decoy of it (maker-dll/decoy/),
+# and a file that is not a DLL (maker-dll/not-a-dll/qd_api.dll); checks the
+# stand-ins' exports against the binding's names.
 build_maker_dlls()
 {
     rm -rf "$maker"
-    mkdir -p "$maker/whole" "$maker/lacking" "$maker/not-a-dll"
+    mkdir -p "$maker/whole" "$maker/lacking" "$maker/not-a-dll" "$maker/support" "$maker/decoy"
     "$llvm_dlltool" -m i386:x86-64 -d "$root/tests/windows/kernel32.def" -l "$maker/kernel32.lib"
-    local kind
-    for kind in whole lacking; do
-        local define=()
-        [ "$kind" = lacking ] && define=(-DQD740N_LACKING_FPGA_WRITE)
-        "$clang_cl" --target=x86_64-pc-windows-msvc /nologo /c /O2 /GS- /W4 /WX \
-            -I"$root/device" "${define[@]}" /Fo"$maker/$kind.obj" -- "$root/tests/windows/makerdll.cpp"
-        "$lld_link" /nologo /dll /noentry /nodefaultlib /out:"$maker/$kind/qd_api.dll" \
-            "$maker/$kind.obj" "$maker/kernel32.lib"
-    done
+    # The DLL the stand-in needs beside it, and a decoy of the same name.
+    msvc_dll "$maker/support/qd740n_maker_support.dll" makersupport.cpp
+    msvc_dll "$maker/decoy/qd740n_maker_support.dll" makersupport.cpp -- -DQD740N_DECOY
+    local support=("$maker/kernel32.lib" "$maker/support/qd740n_maker_support.dll.lib")
+    msvc_dll "$maker/whole/qd_api.dll" makerdll.cpp "${support[@]}"
+    msvc_dll "$maker/lacking/qd_api.dll" makerdll.cpp "${support[@]}" -- -DQD740N_LACKING_FPGA_WRITE
     printf 'The QD740N updater: not a DLL\r\n' >"$maker/not-a-dll/qd_api.dll"
 
     "$llvm_readobj" --coff-exports "$maker/whole/qd_api.dll" >"$maker/whole/exports.txt"
@@ -82,15 +98,16 @@ $(diff <(echo "$expected") <(msvc_exports "$maker/whole/qd_api.dll"))"
 # --- The installed program ---------------------------------------------------
 
 # make_site LIBRARY FIRMWARE: site\ as a site leaves it: LIBRARY (a file, or
-# "" for none) as site\qd_api.dll, with the simulated device beside it for
-# the stand-in to hand its calls to, and, when FIRMWARE is "firmware", the
-# images in site\firmware\.
+# "" for none) as site\qd_api.dll, with the DLL it needs and the simulated
+# device beside it for the stand-in to hand its calls to, and, when FIRMWARE
+# is "firmware", the images in site\firmware\.
 make_site()
 {
     rm -rf "$folder/site"
     mkdir -p "$folder/site"
     if [ -n "$1" ]; then
         cp "$1" "$folder/site/qd_api.dll"
+        cp "$maker/support/qd740n_maker_support.dll" "$folder/site/"
         cp "$build/bin/qd_api.dll" "$folder/site/qd_api_simulator.dll"
     fi
     if [ "$2" = firmware ]; then
@@ -200,16 +217,18 @@ press_until()
     check_failed "$name: $call never came"
 }
 
-# A whole site: the MSVC-built library in site\ and the images in
-# site\firmware\. Check Versions, then Update, pressed with the keyboard as
-# an operator would: the device ends at 4.5.6 with every component written
-# from site\firmware\ (the installation's own images are moved away for the
-# run), by the library in site\ and no other qd_api.dll.
+# A whole site: the MSVC-built library in site\ with the DLL it needs beside
+# it, and the images in site\firmware\. Check Versions, then Update, pressed
+# with the keyboard as an operator would: the device ends at 4.5.6 with every
+# component written from site\firmware\ (the installation's own images are
+# moved away for the run), by the library in site\ and no other qd_api.dll.
+# A decoy of the DLL it needs, in the installation folder, is passed over.
 site_update()
 {
     make_site "$maker/whole/qd_api.dll" firmware
     mkdir -p "$site_check"
     mv "$folder/firmware" "$site_check/installation-firmware"
+    cp "$maker/decoy/qd740n_maker_support.dll" "$folder/"
     run_installed site-update '{"serial": 740123, "boot": 3, "run": 4, "fpga": 5, "timeScale": 0}'
     wait_for 60 "window \"$title\"" main_window || check_failed "no window: $(cat "$shots/site-update.log")"
     wait_for 30 "the banner's library call" traced site-update qdGetAPIVersion
@@ -227,6 +246,7 @@ site_update()
     close_installed
     ended site-update 0
     mv "$site_check/installation-firmware" "$folder/firmware"
+    rm "$folder/qd740n_maker_support.dll"
 
     local firmware
     firmware=$(python3 -c 'import json, sys; d = json.load(open(sys.argv[1])); print(d["boot"], d["run"], d["fpga"])' \
@@ -251,6 +271,8 @@ $(cat "$site_check/site-update.trace")"
         "$shots/site-update.log" || check_failed "site\\qd_api.dll was not loaded"
     ! grep -qF 'Loaded L"C:\\Program Files\\QD740N Firmware Updater\\qd_api.dll"' \
         "$shots/site-update.log" || check_failed "the installation's own qd_api.dll was loaded"
+    grep -qF 'Loaded L"C:\\Program Files\\QD740N Firmware Updater\\site\\qd740n_maker_support.dll"' \
+        "$shots/site-update.log" || check_failed "site\\qd740n_maker_support.dll was not loaded"
     echo "A whole check and update on site\\qd_api.dll built as MSVC builds it: 4.5.6"
 }
 
@@ -353,8 +375,56 @@ installs_keep_site()
     echo "A second install, an uninstall and an install again kept site\\ byte for byte"
 }
 
-# All of the above, on the installation in $folder; they leave it installed
-# and without site\.
+# An installation in a folder of its own (/D=C:\QD740N), a site there, and an
+# upgrade with /S: the upgrade goes into C:\QD740N and replaces the program
+# there, nothing appears under Program Files, site\ is kept, and the upgraded
+# program loads site\qd_api.dll. Then it is uninstalled and removed. Needs
+# Program Files without an installation.
+own_folder_upgrade()
+{
+    local program_files=$folder own="$WINEPREFIX/drive_c/QD740N" site
+    [ ! -e "$program_files" ] || check_failed "$program_files is there before the check"
+    # shellcheck disable=SC1003 # a Windows path
+    timeout "$WINE_TIMEOUT" "$wine" "$installer" /S '/D=C:\QD740N' \
+        || check_failed "the install into C:\\QD740N failed"
+    timeout 60 /usr/lib/wine/wineserver64 -w || true
+    [ -f "$own/qd740n-updater.exe" ] || check_failed "the install with /D= left no program in C:\\QD740N"
+    [ ! -e "$program_files" ] || check_failed "the install with /D= wrote $program_files"
+    folder=$own
+    make_site "$maker/whole/qd_api.dll" firmware
+    site=$(snapshot "$own/site")
+    # Bytes after its end leave a program as it runs; the upgrade's own copy
+    # has none.
+    mkdir -p "$site_check"
+    cp "$own/qd740n-updater.exe" "$site_check/first-install.exe"
+    printf 'before the upgrade' >>"$own/qd740n-updater.exe"
+
+    timeout "$WINE_TIMEOUT" "$wine" "$installer" /S || check_failed "the upgrade failed"
+    timeout 60 /usr/lib/wine/wineserver64 -w || true
+    cmp -s "$own/qd740n-updater.exe" "$site_check/first-install.exe" \
+        || check_failed "the upgrade did not replace the program in C:\\QD740N"
+    [ ! -e "$program_files" ] || check_failed "the upgrade installed into $program_files"
+    site_kept "the upgrade" "$site"
+
+    run_installed own-folder '{"serial": 740123, "boot": 4, "run": 5, "fpga": 6, "timeScale": 0}'
+    wait_for 60 "window \"$title\"" main_window || check_failed "no window: $(cat "$shots/own-folder.log")"
+    wait_for 30 "the banner's library call" traced own-folder qdGetAPIVersion
+    settled_screenshot own-folder
+    close_installed
+    ended own-folder 0
+    grep -qF 'Loaded L"C:\\QD740N\\site\\qd_api.dll"' "$shots/own-folder.log" \
+        || check_failed "the upgraded program did not load C:\\QD740N\\site\\qd_api.dll"
+
+    timeout "$WINE_TIMEOUT" "$wine" "$own/Uninstall.exe" /S || check_failed "the uninstaller failed"
+    timeout 60 /usr/lib/wine/wineserver64 -w || true
+    site_kept "the uninstaller" "$site"
+    rm -rf "$own"
+    folder=$program_files
+    echo "An upgrade of an installation in C:\\QD740N stayed there and used its site\\"
+}
+
+# All but the last of the above, on the installation in $folder; they leave
+# it installed and without site\.
 check_sites()
 {
     step "the MSVC stand-in for the maker's DLL in site\\: a check and an update"

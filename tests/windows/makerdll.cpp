@@ -2,8 +2,10 @@
 // clang-cl for x86_64-pc-windows-msvc and linked by lld-link without the C
 // runtime, so its C++ functions are exported under MSVC's decorated names.
 // Each call is handed to the simulated device, a MinGW build of it beside
-// this DLL as qd_api_simulator.dll, loaded by its full path (a DLL already
-// loaded as qd_api.dll would be taken for it by a load without one).
+// this DLL, loaded by its full path (a DLL already loaded as qd_api.dll would
+// be taken for it by a load without one). Like a maker's DLL that needs a
+// driver's DLL of its own, it imports qd740n_maker_support.dll
+// (makersupport.cpp), which names that simulated device.
 // Built with QD740N_LACKING_FPGA_WRITE, it lacks qdBootWriteFPGAProgram.
 #define QD_API_BUILD
 #include "qd_api.h"
@@ -16,6 +18,8 @@ __declspec(dllimport) int __stdcall GetModuleHandleExW(
     unsigned long flags, const wchar_t *name, void **module);
 __declspec(dllimport) unsigned long __stdcall GetModuleFileNameW(
     void *module, wchar_t *fileName, unsigned long size);
+// qd740n_maker_support.dll
+__declspec(dllimport) const wchar_t *qd740nSimulatorName();
 }
 
 namespace {
@@ -30,16 +34,19 @@ void *simulator()
     if (!GetModuleHandleExW(
             fromAddress | unchangedRefCount, reinterpret_cast<const wchar_t *>(&simulator), &self))
         return nullptr;
-    static const wchar_t name[] = L"qd_api_simulator.dll";
-    const unsigned long room = 512;
-    wchar_t path[room + sizeof name / sizeof *name];
+    const wchar_t *name = qd740nSimulatorName();
+    const unsigned long room = 512, nameRoom = 64;
+    wchar_t path[room + nameRoom];
     unsigned long length = GetModuleFileNameW(self, path, room);
     if (length == 0 || length >= room)
         return nullptr;
     while (length > 0 && path[length - 1] != L'\\')
         --length;
-    for (unsigned long i = 0; i < sizeof name / sizeof *name; ++i)
+    for (unsigned long i = 0; i == 0 || name[i - 1]; ++i) {
+        if (i == nameRoom)
+            return nullptr;
         path[length + i] = name[i];
+    }
     module = LoadLibraryW(path);
     return module;
 }
