@@ -103,11 +103,12 @@ cmake --build "$build" -j 2
 # wait_for SECONDS WHAT COMMAND...: until COMMAND succeeds.
 wait_for()
 {
-    local deadline=$((SECONDS + $1)) what=$2
+    local seconds=$1 what=$2
+    local deadline=$((SECONDS + seconds))
     shift 2
     until "$@" >/dev/null 2>&1; do
         if [ "$SECONDS" -ge "$deadline" ]; then
-            echo "windows: no $what after $1 s" >&2
+            echo "windows: no $what after $seconds s" >&2
             return 1
         fi
         sleep 0.1
