@@ -1,7 +1,6 @@
 // The main window and the operator console as the operator sees them: the
 // window, the banner, the log's line slots and their colours, the controls and
 // their layout, the console's slot table, and the target image paths.
-#include "anotheruser.h"
 #include "consoledriver.h"
 #include "consolelines.h"
 #include "devicelibrary.h"
@@ -24,10 +23,36 @@
 #include <QTextEdit>
 
 #include <cstring>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace {
 
 const QStringList bannerLines = ConsoleLines::banner();
+
+// Files looked at as another user: root may read anything.
+#ifdef Q_OS_UNIX
+constexpr uid_t nobody = 65534;
+bool isRoot()
+{
+    return ::geteuid() == 0;
+}
+bool setEffectiveUser(uid_t user)
+{
+    return ::seteuid(user) == 0;
+}
+#else
+constexpr int nobody = -1;
+bool isRoot()
+{
+    return false;
+}
+bool setEffectiveUser(int)
+{
+    return false;
+}
+#endif
 
 } // namespace
 
@@ -219,59 +244,51 @@ void TestConsole::unusableLibrary()
 
 void TestConsole::libraryChoice_data()
 {
-    // What the row lays out beside the packaged library, in this order:
-    // "library" and "firmware" of a site, "sdk" (a folder holding a library,
-    // named in LD_LIBRARY_PATH and PATH), "cpu" (copies in the subfolders
-    // the loader and Qt look for on capable CPUs), "dangling library",
-    // "dangling folder" (the site's library folder a link to nothing),
-    // "closed library", "closed folder" and "closed firmware" (mode 0),
-    // "relative prefix".
+    // What the row lays out beside the packaged library: a site's "library"
+    // and "firmware"; "sdk", a folder holding a library, named in
+    // LD_LIBRARY_PATH and PATH; "cpu", copies in the subfolders the loader
+    // and Qt look in on capable CPUs; a "dangling library" link or a
+    // "dangling folder" for the site's library folder; a "closed library",
+    // "closed folder" or "closed firmware" (mode 0); a "relative prefix".
     QTest::addColumn<QStringList>("made");
-    // "packaged" or "site": the file mapped; anything else is the refusal,
-    // with {library} and {firmware} for the site's names.
+    // "packaged" or "site": the file mapped; else the refusal, {library} and
+    // {firmware} standing for the site's names.
     QTest::addColumn<QString>("expected");
-    QTest::addColumn<bool>("linuxOnly");
 
-    const QString missingFirmware
-        = "The maker's library {library} is installed, but its firmware folder {firmware} is "
-          "missing.";
-    QTest::newRow("no site") << QStringList() << "packaged" << false;
-    QTest::newRow("whole site") << QStringList { "library", "firmware" } << "site" << false;
-    QTest::newRow("library alone") << QStringList { "library" } << missingFirmware << false;
+    const QString unread = "Cannot read the maker's library {library}: ";
+    QTest::newRow("no site") << QStringList() << "packaged";
+    QTest::newRow("whole site") << QStringList { "library", "firmware" } << "site";
+    QTest::newRow("library alone")
+        << QStringList { "library" }
+        << "The maker's library {library} is installed, but its firmware folder {firmware} is "
+           "missing.";
     QTest::newRow("firmware alone")
         << QStringList { "firmware" }
         << "The maker's firmware folder {firmware} is installed, but its library {library} is "
-           "missing."
-        << false;
-    QTest::newRow("SDK folder in the search paths") << QStringList { "sdk" } << "packaged" << false;
-    QTest::newRow("copies for the CPU") << QStringList { "cpu" } << "packaged" << false;
+           "missing.";
+    QTest::newRow("SDK folder in the search paths") << QStringList { "sdk" } << "packaged";
+    QTest::newRow("copies for the CPU") << QStringList { "cpu" } << "packaged";
     QTest::newRow("whole site, SDK and CPU copies")
-        << QStringList { "library", "firmware", "sdk", "cpu" } << "site" << false;
-    QTest::newRow("dangling library link")
-        << QStringList { "dangling library", "firmware" }
-        << "Cannot read the maker's library {library}: No such file or directory." << true;
-    QTest::newRow("dangling library folder link")
-        << QStringList { "dangling folder", "firmware" }
-        << "Cannot read the maker's library {library}: No such file or directory." << true;
-    QTest::newRow("dangling link alone")
-        << QStringList { "dangling library" }
-        << "Cannot read the maker's library {library}: No such file or directory." << true;
-    QTest::newRow("unreadable library") << QStringList { "library", "firmware", "closed library" }
-                                        << "Cannot read the maker's library {library}: Permission "
-                                           "denied."
-                                        << true;
-    QTest::newRow("library folder closed")
-        << QStringList { "library", "firmware", "closed folder" }
-        << "Cannot read the maker's library {library}: Permission denied." << true;
-    QTest::newRow("library folder closed, no firmware")
-        << QStringList { "library", "closed folder" }
-        << "Cannot read the maker's library {library}: Permission denied." << true;
-    QTest::newRow("firmware folder closed")
-        << QStringList { "library", "firmware", "closed firmware" }
-        << "Cannot enter the maker's firmware folder {firmware}: Permission denied." << true;
-    QTest::newRow("relative prefix")
+        << QStringList { "library", "firmware", "sdk", "cpu" } << "site";
+    // The platform files for Linux only: links, modes, the prefix.
+    const QString missing = unread + "No such file or directory.";
+    const QString denied = "Permission denied.";
+    QTest::newRow("linux: dangling library link")
+        << QStringList { "dangling library", "firmware" } << missing;
+    QTest::newRow("linux: dangling library folder link")
+        << QStringList { "dangling folder", "firmware" } << missing;
+    QTest::newRow("linux: dangling link alone") << QStringList { "dangling library" } << missing;
+    QTest::newRow("linux: unreadable library")
+        << QStringList { "library", "firmware", "closed library" } << unread + denied;
+    QTest::newRow("linux: library folder closed")
+        << QStringList { "library", "firmware", "closed folder" } << unread + denied;
+    QTest::newRow("linux: library folder closed, no firmware")
+        << QStringList { "library", "closed folder" } << unread + denied;
+    QTest::newRow("linux: firmware folder closed") << QStringList { "library", "firmware",
+        "closed firmware" } << "Cannot enter the maker's firmware folder {firmware}: " + denied;
+    QTest::newRow("linux: relative prefix")
         << QStringList { "relative prefix" }
-        << "QD740N_LOCAL_PREFIX must be an absolute folder, not \"site\"." << true;
+        << "QD740N_LOCAL_PREFIX must be an absolute folder, not \"site\".";
 }
 
 // Which library the program loads, the packaged one or a site's, and which
@@ -280,103 +297,92 @@ void TestConsole::libraryChoice()
 {
     QFETCH(QStringList, made);
     QFETCH(QString, expected);
-    QFETCH(bool, linuxOnly);
     const bool linux = QLatin1String(QD740N_PLATFORM) == QLatin1String("linux");
-    if (linuxOnly && !linux)
+    if (QString(QTest::currentDataTag()).startsWith("linux: ") && !linux)
         QSKIP("Links, modes and prefixes of the platform files for Linux");
 
-    // Open to every user: the closed rows are looked at as another user.
     QTemporaryDir temporary;
+    // Open to others: the closed rows are looked at by another user.
     QVERIFY(QFile::setPermissions(temporary.path(),
-        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther
-            | QFile::ReadGroup | QFile::ExeGroup));
-    const QDir root(temporary.path());
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+            | QFile::ReadOther | QFile::ExeOther));
+    const QString root = temporary.path();
     const QString name = DeviceLibrary::fileName();
-    const QString program = root.filePath("program");
-    const QString prefix = root.filePath("prefix");
-    const QString siteLibrary
-        = linux ? prefix + "/lib/qd740n-updater/" + name : program + "/site/" + name;
-    const QString siteFirmware
-        = linux ? prefix + "/share/qd740n-updater/firmware" : program + "/site/firmware";
+    const QString program = root + "/program";
+    const QString site
+        = linux ? root + "/prefix/lib/qd740n-updater/" + name : program + "/site/" + name;
+    const QString siteFolder = QFileInfo(site).path();
+    const QString firmware
+        = linux ? root + "/prefix/share/qd740n-updater/firmware" : program + "/site/firmware";
     const auto copyLibrary = [](const QString &to) {
         return QDir().mkpath(QFileInfo(to).path())
             && QFile::copy(QStringLiteral(QD740N_LIBRARY), to);
     };
     QVERIFY(copyLibrary(program + '/' + name));
 
-    const QByteArray workingFolder = QDir::currentPath().toLocal8Bit();
-    const QByteArray variables[] = { "QD740N_LOCAL_PREFIX", "LD_LIBRARY_PATH", "PATH" };
+    const QString workingFolder = QDir::currentPath();
+    const QByteArrayList variables { "QD740N_LOCAL_PREFIX", "LD_LIBRARY_PATH", "PATH" };
     QByteArrayList before;
     for (const QByteArray &variable : variables)
         before << qgetenv(variable);
     const auto restore = qScopeGuard([&] {
-        QDir::setCurrent(QString::fromLocal8Bit(workingFolder));
-        for (int i = 0; i < before.size(); ++i)
-            qputenv(variables[i], before.at(i));
+        QDir::setCurrent(workingFolder);
+        for (int i = 0; i < variables.size(); ++i)
+            qputenv(variables.at(i), before.at(i));
         DeviceLibrary::bind(QStringLiteral(QD740N_LIBRARY));
+        for (const QString &path : { site, siteFolder, firmware })
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     });
-    qputenv("QD740N_LOCAL_PREFIX", QFile::encodeName(prefix));
+    qputenv("QD740N_LOCAL_PREFIX", QFile::encodeName(root + "/prefix"));
     bool closed = false;
     for (const QString &item : made) {
         if (item == "library") {
-            QVERIFY(copyLibrary(siteLibrary));
+            QVERIFY(copyLibrary(site));
         } else if (item == "firmware") {
-            QVERIFY(QDir().mkpath(siteFirmware));
+            QVERIFY(QDir().mkpath(firmware));
         } else if (item == "sdk") {
-            QVERIFY(copyLibrary(root.filePath("sdk/") + name));
-            qputenv("LD_LIBRARY_PATH", QFile::encodeName(root.filePath("sdk")));
-            qputenv("PATH",
-                QFile::encodeName(QDir::toNativeSeparators(root.filePath("sdk")))
-                    + (linux ? ':' : ';') + before.at(2));
+            QVERIFY(copyLibrary(root + "/sdk/" + name));
+            qputenv("LD_LIBRARY_PATH", QFile::encodeName(root + "/sdk"));
+            const QString sdk = QDir::toNativeSeparators(root + "/sdk") + QDir::listSeparator();
+            qputenv("PATH", QFile::encodeName(sdk) + before.at(2));
         } else if (item == "cpu") {
             for (const char *folder : { "haswell", "glibc-hwcaps/x86-64-v3", "x86_64" })
                 QVERIFY(copyLibrary(program + '/' + folder + '/' + name));
-        } else if (item == "dangling library") {
-            QVERIFY(QDir().mkpath(QFileInfo(siteLibrary).path()));
-            QVERIFY(QFile::link(root.filePath("nowhere"), siteLibrary));
-        } else if (item == "dangling folder") {
-            QVERIFY(QDir().mkpath(prefix + "/lib"));
-            QVERIFY(QFile::link(root.filePath("nowhere"), QFileInfo(siteLibrary).path()));
+        } else if (item.startsWith("dangling")) {
+            const QString link = item == "dangling library" ? site : siteFolder;
+            QVERIFY(QDir().mkpath(QFileInfo(link).path()));
+            QVERIFY(QFile::link(root + "/nowhere", link));
         } else if (item == "relative prefix") {
             qputenv("QD740N_LOCAL_PREFIX", "site");
         } else {
-            const QString path = item == "closed library" ? siteLibrary
-                : item == "closed folder"                 ? QFileInfo(siteLibrary).path()
-                                                          : siteFirmware;
-            QVERIFY2(QFile::setPermissions(path, {}), qPrintable(item));
+            const QString path = item == "closed library" ? site
+                : item == "closed folder"                 ? siteFolder
+                                                          : firmware;
+            QVERIFY(QFile::setPermissions(path, {}));
             closed = true;
         }
     }
-    // The temporary folder goes, whatever was closed in it.
-    const auto reopen = qScopeGuard([&] {
-        for (const QString &path : { siteLibrary, QFileInfo(siteLibrary).path(), siteFirmware })
-            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    });
 
-    DeviceLibraryLocation location;
-    {
-        const AnotherUser another(closed);
-        QVERIFY2(!closed || another.isOther(), "no other user to look at the site as");
-        location = DeviceLibraryLocation::choose(program, name);
-    }
+    // Root may read anything: a closed site is looked at as nobody.
+    const bool asNobody = closed && isRoot();
+    QVERIFY(!asNobody || setEffectiveUser(nobody));
+    const DeviceLibraryLocation location = DeviceLibraryLocation::choose(program, name);
+    QVERIFY(!asNobody || setEffectiveUser(0));
     if (expected != "packaged" && expected != "site") {
-        expected.replace("{library}", QDir::toNativeSeparators(siteLibrary));
-        expected.replace("{firmware}", QDir::toNativeSeparators(siteFirmware + '/'));
+        expected.replace("{library}", QDir::toNativeSeparators(site));
+        expected.replace("{firmware}", QDir::toNativeSeparators(firmware + '/'));
         QCOMPARE(location.refusal, expected);
         QCOMPARE(location.library, QString());
-        QCOMPARE(QDir::currentPath().toLocal8Bit(), workingFolder);
+        QCOMPARE(QDir::currentPath(), workingFolder);
         return;
     }
     QCOMPARE(location.refusal, QString());
-    const QString chosen = expected == "site" ? siteLibrary : program + '/' + name;
+    const QString chosen = expected == "site" ? site : program + '/' + name;
     QCOMPARE(QDir::cleanPath(location.library), chosen);
     QVERIFY2(DeviceLibrary::bind(location.library), qPrintable(DeviceLibrary::failure()));
     QCOMPARE(DeviceLibrary::path(), QDir::toNativeSeparators(chosen));
     // A site's library reads the site's firmware/ from the working folder.
-    if (expected == "site")
-        QCOMPARE(QDir::current(), QFileInfo(siteFirmware).dir());
-    else
-        QCOMPARE(QDir::currentPath().toLocal8Bit(), workingFolder);
+    QCOMPARE(QDir::current(), expected == "site" ? QFileInfo(firmware).dir() : QDir(workingFolder));
 }
 
 void TestConsole::statusLineColours()
