@@ -28,4 +28,6 @@ JSON
 fi
 echo "Simulated device: $device"
 cd build/bin
-QD740N_SIM_DEVICE=$device exec ./qd740n-updater "$@"
+# The simulated device also on a workstation that is a site: the program
+# would take the maker's library under /usr/local for its own.
+QD740N_SIM_DEVICE=$device QD740N_LOCAL_PREFIX=$PWD/no-site exec ./qd740n-updater "$@"
