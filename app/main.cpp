@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 #include "singlecopyguard.h"
 #include "terminationrequests.h"
+#include "windowsystemchoice.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -12,6 +13,7 @@ int main(int argc, char **argv)
     // From here on, Ctrl+C, logout and a closed terminal ask the window to
     // close instead of ending the process in the middle of a write.
     TerminationRequests::catchSignals();
+    WindowSystemChoice::choose();
     QApplication app(argc, argv);
     TerminationRequests terminationRequests;
     QGuiApplication::setDesktopFileName(QStringLiteral(QD740N_APP_ID));
