@@ -142,11 +142,12 @@ void TestDialog::initTestCase()
     // All end with this test, even when it crashes.
     for (QProcess *process : { &systemBus, &logind, &sessionBus, &portal })
         process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    // Before anything in this process opens either bus.
+    // Before anything in this process opens either bus. A name the mocks do
+    // not own (the portal's, once its mock has ended) starts nothing.
     for (auto [bus, variable] : { std::pair { &systemBus, "DBUS_SYSTEM_BUS_ADDRESS" },
              std::pair { &sessionBus, "DBUS_SESSION_BUS_ADDRESS" } }) {
         bus->start(QStringLiteral("dbus-daemon"),
-            { QStringLiteral("--session"), QStringLiteral("--nofork"),
+            { QStringLiteral("--config-file=" QD740N_TEST_BUS_CONFIG), QStringLiteral("--nofork"),
                 QStringLiteral("--print-address") });
         QVERIFY2(bus->waitForReadyRead(10000), "dbus-daemon did not start (Debian package dbus)");
         qputenv(variable, bus->readLine().trimmed());
