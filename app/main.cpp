@@ -49,5 +49,7 @@ int main(int argc, char **argv)
     QObject::connect(&terminationRequests, &TerminationRequests::closeRequested, &window,
         &MainWindow::requestClose);
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    TerminationRequests::releaseSignals();
+    return status;
 }

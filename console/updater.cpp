@@ -199,10 +199,13 @@ void Updater::runWorkerBlocking(QThread &worker)
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
+// With no flow running the program ends: its window closes, and its event
+// loop ends too, even where the window had gone already without ending it.
 void Updater::requestClose()
 {
     if (!isFlowRunning()) {
         window()->close();
+        QCoreApplication::quit();
         return;
     }
     if (closeRequested)

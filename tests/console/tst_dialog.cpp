@@ -184,14 +184,16 @@ void TestDialog::cleanup()
 void TestDialog::closeRequests_data()
 {
     QTest::addColumn<int>("signal");
-    // When it comes: "idle", "restore", or during the downgrade question,
-    // which is then answered "Yes" or "No".
+    // When it comes: "idle", "gone" (idle, its window closed without ending
+    // the event loop), "restore", or during the downgrade question, which is
+    // then answered "Yes" or "No".
     QTest::addColumn<QString>("during");
 
     QTest::newRow("SIGTERM during a restore") << SIGTERM << "restore";
     QTest::newRow("SIGHUP during a restore") << SIGHUP << "restore";
     QTest::newRow("SIGINT during a restore") << SIGINT << "restore";
     QTest::newRow("SIGTERM when idle") << SIGTERM << "idle";
+    QTest::newRow("SIGTERM when idle, the window gone") << SIGTERM << "gone";
     QTest::newRow("SIGTERM during the question, Yes") << SIGTERM << "Yes";
     QTest::newRow("SIGINT during the question, No") << SIGINT << "No";
 }
@@ -244,6 +246,15 @@ void TestDialog::closeRequests()
         ::raise(signal);
         QTRY_VERIFY(!window.isVisible());
         QVERIFY(!console.lines().contains(heldLine));
+        return;
+    }
+    if (during == QLatin1String("gone")) {
+        // The program's event loop ends, with status 0, rather than wait for
+        // a window that has gone.
+        window.hide();
+        QTimer::singleShot(0, this, [signal] { ::raise(signal); });
+        QTimer::singleShot(10000, this, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QCoreApplication::exec(), 0);
         return;
     }
 
