@@ -677,9 +677,33 @@ expect_in_work_area()
     log "the window '$1': $FRAMED"
 }
 
+# start_portal: the desktop portal mocked on the road's session bus, as the
+# in-process suites mock it.
+start_portal()
+{
+    "$PYTHON" -m dbusmock --template "$(dirname "$0")/../console/portal_mock.py" \
+        >"$WORK/portal.log" 2>&1 &
+    SESSION_PROCESSES+=($!)
+    wait_until "$START_TIMEOUT" "the portal mock" named_on_session_bus org.freedesktop.portal.Desktop
+}
+
+# expect_portal_parent: the portal was asked on behalf of the main window,
+# named as the portal names an X window.
+expect_portal_parent()
+{
+    local window parents
+    window=$(timeout 10 xdotool search --pid "$APP_PID" --name "^$MAIN_TITLE\$" | head -n 1)
+    parents=$(timeout 10 gdbus call --session --dest org.freedesktop.portal.Desktop \
+        --object-path /org/freedesktop/portal/desktop --method org.freedesktop.DBus.Mock.ListParents)
+    [ -n "$window" ] && grep -qF "'x11:$(printf %x "$window")'" <<<"$parents" \
+        || fail "the portal was asked for the window '${window:+x11:$(printf %x "$window")}' in $parents"
+    log "the portal was asked for the main window: $parents"
+}
+
 busy_dialog_shown() { desktop_window "$APP_PID" 'Please Wait' | grep -q '|false|'; }
 
-# On the desktop, in the middle of the FPGA write: the busy dialog minimised
+# On the desktop, in the middle of the FPGA write: the desktop portal is
+# asked on behalf of the main window; the busy dialog minimised
 # through the desktop comes back at once, and no button of the console looks
 # ready while it is away; closing the main window through the desktop keeps
 # it open and shows the box that says why, over the window; the update goes
@@ -687,8 +711,10 @@ busy_dialog_shown() { desktop_window "$APP_PID" 'Please Wait' | grep -q '|false|
 road_desktop_update()
 {
     fpga_device 740201 0.05
+    start_portal
     start_app start
     update_until_fpga_write
+    expect_portal_parent
     expect_over_main_window 'Please Wait'
     log "minimise the busy dialog through $DESKTOP"
     desktop_do "$APP_PID" 'Please Wait' minimise
