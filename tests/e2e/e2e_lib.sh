@@ -326,7 +326,7 @@ keep_backtrace()
 {
     {
         [ -z "$DESKTOP" ] || printf 'windows on %s: %s\n' "$DESKTOP" "$(desktop_windows "$APP_PID")"
-        timeout -k 2 60 gdb -p "$APP_PID" -batch -nx -ex 'thread apply all bt' 2>&1
+        timeout -k 2 30 gdb -p "$APP_PID" -batch -nx -ex 'thread apply all bt' 2>&1
     } >"$WORK/backtrace.txt"
 }
 
