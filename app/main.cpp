@@ -51,5 +51,6 @@ int main(int argc, char **argv)
     window.show();
     const int status = app.exec();
     TerminationRequests::releaseSignals();
+    WindowSystemChoice::leave(status);
     return status;
 }

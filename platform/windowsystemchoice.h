@@ -11,4 +11,9 @@ public:
     // Called first thing in main(), before the application object exists. A
     // platform the operator names through QT_QPA_PLATFORM is always kept.
     static void choose();
+
+    // Called once the event loop has returned, with its status: ends the
+    // process there where the window system's teardown cannot be trusted to
+    // end, else returns.
+    static void leave(int status);
 };

@@ -1,6 +1,10 @@
 #include "windowsystemchoice.h"
 
 #include <QByteArray>
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <cstdlib>
 
 // On a Wayland desktop the program runs through the desktop's X server
 // (Xwayland) wherever there is one, as the toolkit would on X11 alone.
@@ -18,4 +22,20 @@ void WindowSystemChoice::choose()
     if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsEmpty("DISPLAY"))
         return;
     qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("xcb;wayland"));
+}
+
+// Qt 6.4's Wayland platform may deadlock as the application object takes its
+// connection down: the main thread waits for the thread that reads the
+// connection, which waits in wl_display_read_events for a read the main
+// thread had prepared. The window has gone by then, and the process stayed,
+// without a window, for good. Nothing is left to do once the event loop has
+// returned (the device library was last called by a worker that has ended,
+// the log lives in the window, and the single-copy guard goes with the
+// process), so on Wayland the process ends here.
+void WindowSystemChoice::leave(int status)
+{
+    if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return;
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
