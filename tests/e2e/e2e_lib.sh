@@ -60,6 +60,7 @@ fail()
 {
     FAILED=1
     printf '\n[e2e %s] FAILED: %s\n' "$ROAD" "$*" >&2
+    [ -z "$DESKTOP" ] || desktop_backtrace "$WORK/backtrace.txt"
     if [ -n "$APP_PID" ] && ! app_exited; then
         # shellcheck disable=SC2086 # the prefix, one word an argument
         timeout -k 2 15 $ROAD_A11Y "$PYTHON" "$A11Y" --pid "$APP_PID" --timeout 10 dump \
@@ -80,7 +81,7 @@ diagnose()
         case $file in
         tree) title="accessibility tree" ;;
         log) title="log (colour, text)" ;;
-        *) title="the program's threads" ;;
+        *) title="the threads of the program, or of the desktop that did not start" ;;
         esac
         [ -e "$WORK/$file.txt" ] && printf '\n--- %s ---\n%s\n' "$title" "$(cat "$WORK/$file.txt")" >&2
     done
@@ -197,6 +198,14 @@ a11y_bus_named()
 # its bridge on; it asks the session bus.)
 start_session()
 {
+    start_session_bus "$@"
+    start_a11y_launcher "$@"
+}
+
+# start_session_bus DIR [PREFIX...]: the bus alone; sets SESSION_PIDS and
+# SESSION_BUS.
+start_session_bus()
+{
     local dir=$1
     shift
     "$@" dbus-daemon --config-file="$TEST_BUS_CONFIG" --nofork --print-address=3 3>"$dir/bus" \
@@ -204,6 +213,14 @@ start_session()
     SESSION_PIDS=($!)
     wait_until "$START_TIMEOUT" "the session bus to report its address" file_written "$dir/bus"
     SESSION_BUS=$(head -n 1 "$dir/bus")
+}
+
+# start_a11y_launcher DIR [PREFIX...]: the AT-SPI bus launcher on that bus;
+# adds it to SESSION_PIDS and sets SESSION_A11Y.
+start_a11y_launcher()
+{
+    local dir=$1
+    shift
     DBUS_SESSION_BUS_ADDRESS=$SESSION_BUS "$@" "$BUS_LAUNCHER" --launch-immediately \
         >"$dir/launcher.log" 2>&1 &
     SESSION_PIDS+=($!)
@@ -252,16 +269,21 @@ start_display()
     log "Xvfb $SCREEN on $DISPLAY, session bus $DBUS_SESSION_BUS_ADDRESS"
 }
 
-# On a desktop the session bus comes first: the compositor joins it.
+# On a desktop the session bus comes first, for the compositor, and the
+# AT-SPI bus launcher once the compositor has started: gnome-shell finding
+# the accessibility bus as it starts stalled now and then for good, its
+# Xwayland never ready (it needs none: the program is what is read).
 start_desktop_session()
 {
     unset DISPLAY WAYLAND_DISPLAY
-    start_session "$WORK"
+    start_session_bus "$WORK"
     SESSION_PROCESSES+=("${SESSION_PIDS[@]}")
     export DBUS_SESSION_BUS_ADDRESS=$SESSION_BUS
+    start_desktop "$WORK" "$SCREEN" "$SCALE"
+    start_a11y_launcher "$WORK"
+    SESSION_PROCESSES+=("${SESSION_PIDS[@]:1}")
     A11Y_AS="env AT_SPI_BUS_ADDRESS=$SESSION_A11Y"
     ROAD_A11Y=$A11Y_AS
-    start_desktop "$WORK" "$SCREEN" "$SCALE"
     APP_PLATFORM=(-u QT_QPA_PLATFORM ${E2E_PLATFORM:+QT_QPA_PLATFORM=$E2E_PLATFORM})
 }
 

@@ -24,9 +24,19 @@ DESKTOP_LOG=""
 readonly DESKTOP_START_TIMEOUT=90
 DESKTOP_START_DEADLINE=0
 
+DESKTOP_STARTING=0   # 1 while the desktop starts
+
 # starting WHAT COMMAND...: waits for the desktop's start, within what is
 # left of its time.
 starting() { wait_until "$((DESKTOP_START_DEADLINE - SECONDS))" "$@"; }
+
+# desktop_backtrace FILE: where a desktop that does not start is stuck, every
+# thread of its compositor.
+desktop_backtrace()
+{
+    [ "$DESKTOP_STARTING" = 1 ] && running "$DESKTOP_PID" || return 0
+    timeout -k 2 30 gdb -p "$DESKTOP_PID" -batch -nx -ex 'thread apply all bt' >"$1" 2>&1
+}
 
 # desktop_xwayland: the compositor's Xwayland, as ":N AUTHFILE" (AUTHFILE
 # "-" where it takes no authority file); false until it runs and listens.
@@ -63,7 +73,7 @@ start_desktop()
 {
     local dir=$1 size=$2 scale=$3 socket=wayland-qd740n
     DESKTOP_LOG=$dir/desktop.log
-    DESKTOP_START_DEADLINE=$((SECONDS + DESKTOP_START_TIMEOUT))
+    DESKTOP_START_DEADLINE=$((SECONDS + DESKTOP_START_TIMEOUT)) DESKTOP_STARTING=1
     mkdir -p "$dir/home" || fail "cannot make a home for the desktop"
     # A private system bus: gnome-shell will not start without one, and
     # neither compositor may reach the machine's.
@@ -124,6 +134,7 @@ start_desktop()
     else
         starting "KWin on the session bus" named_on_session_bus org.kde.KWin
     fi
+    DESKTOP_STARTING=0
     log "$DESKTOP on $size at scale $scale: Wayland $WAYLAND_DISPLAY, Xwayland $DISPLAY"
 }
 
