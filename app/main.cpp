@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 #include "singlecopyguard.h"
 #include "terminationrequests.h"
+#include "windowsystemchoice.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -14,9 +15,18 @@ int main(int argc, char **argv)
     // From here on, Ctrl+C, logout and a closed terminal ask the window to
     // close instead of ending the process in the middle of a write.
     TerminationRequests::catchSignals();
+    WindowSystemChoice::choose();
     QApplication app(argc, argv);
     TerminationRequests terminationRequests;
     QGuiApplication::setDesktopFileName(QStringLiteral(QD740N_APP_ID));
+
+    // Once its last window has gone, the program ends, whatever holds the
+    // window system's teardown, and a signal ends it too.
+    const auto end = [](int status) {
+        TerminationRequests::releaseSignals();
+        WindowSystemChoice::leave(status);
+        return status;
+    };
 
     // A copy that does not start says why on standard error and in a box, as
     // plain text: the text may name folders from the environment. A signal
@@ -28,7 +38,7 @@ int main(int argc, char **argv)
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Ok);
         box.setTextFormat(Qt::PlainText);
         box.exec();
-        return 1;
+        return end(1);
     };
 
     // The packaged library or a site's, before anything else is shown.
@@ -55,5 +65,5 @@ int main(int argc, char **argv)
     QObject::connect(&terminationRequests, &TerminationRequests::closeRequested, &window,
         &MainWindow::requestClose);
     window.show();
-    return app.exec();
+    return end(app.exec());
 }

@@ -161,12 +161,17 @@ void Updater::replaceLastLine(const QString &s)
 // would cut the device's work short; the busy dialog's first line says why.
 // The flow's busy dialog and worker are locals of `flow`, gone when it has
 // returned; only then does the flow end, and a close held meanwhile is
-// honoured, so the main window is the last one to close.
+// honoured, so the main window is the last one to close. The buttons are
+// disabled for the run, and the flow enables the one the operator may press
+// next: a desktop may minimise the busy dialog without a word to the
+// program, and the window under it must not look ready meanwhile.
 void Updater::runFlow(const QString &dialogText, void (Updater::*flow)(const QString &))
 {
     if (isFlowRunning() || locked)
         return;
     sessionGuard.emplace(dialogText.section(QLatin1Char('\n'), 0, 0), window());
+    for (QPushButton *button : { checkButton, updateButton, restoreButton })
+        button->setEnabled(false);
     (this->*flow)(dialogText);
     sessionGuard.reset();
     if (closeRefusal)
@@ -194,10 +199,13 @@ void Updater::runWorkerBlocking(QThread &worker)
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
+// With no flow running the program ends: its window closes, and its event
+// loop ends too, even where the window had gone already without ending it.
 void Updater::requestClose()
 {
     if (!isFlowRunning()) {
         window()->close();
+        QCoreApplication::quit();
         return;
     }
     if (closeRequested)

@@ -16,6 +16,10 @@ public:
     // TerminationRequests object exists, a request waits for it.
     static void catchSignals();
 
+    // Gives the signals their default action back, once the program is
+    // ending: its window is gone, and nothing in its teardown may hold it.
+    static void releaseSignals();
+
     // Needs the application object.
     TerminationRequests();
 

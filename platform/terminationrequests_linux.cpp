@@ -45,6 +45,17 @@ void TerminationRequests::catchSignals()
     }
 }
 
+void TerminationRequests::releaseSignals()
+{
+    if (requestPipe[0] < 0)
+        return;
+    for (const int signal : { SIGINT, SIGTERM, SIGHUP }) {
+        struct sigaction current = {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == onSignal)
+            ::signal(signal, SIG_DFL);
+    }
+}
+
 TerminationRequests::TerminationRequests()
 {
     if (requestPipe[0] < 0)

@@ -4,6 +4,8 @@
 // the platform ends it, and closeRequested() is never emitted.
 void TerminationRequests::catchSignals() { }
 
+void TerminationRequests::releaseSignals() { }
+
 TerminationRequests::TerminationRequests() = default;
 
 void TerminationRequests::readRequests() { }

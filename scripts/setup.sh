@@ -12,6 +12,15 @@ packages=(
     xvfb xauth xdotool x11-utils imagemagick python3-pyatspi at-spi2-core
     # a real window manager, for the frame around the window and its dialogs
     openbox
+    # the desktops operators use, headless, each with its Xwayland, and Qt's
+    # Wayland platform, which makes Qt run programs natively there: GNOME
+    # (gnome-shell on mutter; gdbus asks the shell) and Plasma's KWin with its
+    # Breeze title bars; xrdb for a scaled GNOME's X resources, gdb for the
+    # threads of a program that outlives its window
+    gnome-shell mutter libglib2.0-bin kwin-wayland kwin-style-breeze xwayland qt6-wayland
+    x11-xserver-utils gdb
+    # a portal backend of the desktop, which no test bus may start
+    xdg-desktop-portal-gtk
     # pgrep, with which the test scripts find what a process they end started
     procps
     # the sleep-inhibitor test: a private bus with logind mocked on it

@@ -142,11 +142,12 @@ void TestDialog::initTestCase()
     // All end with this test, even when it crashes.
     for (QProcess *process : { &systemBus, &logind, &sessionBus, &portal })
         process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    // Before anything in this process opens either bus.
+    // Before anything in this process opens either bus. A name the mocks do
+    // not own (the portal's, once its mock has ended) starts nothing.
     for (auto [bus, variable] : { std::pair { &systemBus, "DBUS_SYSTEM_BUS_ADDRESS" },
              std::pair { &sessionBus, "DBUS_SESSION_BUS_ADDRESS" } }) {
         bus->start(QStringLiteral("dbus-daemon"),
-            { QStringLiteral("--session"), QStringLiteral("--nofork"),
+            { QStringLiteral("--config-file=" QD740N_TEST_BUS_CONFIG), QStringLiteral("--nofork"),
                 QStringLiteral("--print-address") });
         QVERIFY2(bus->waitForReadyRead(10000), "dbus-daemon did not start (Debian package dbus)");
         qputenv(variable, bus->readLine().trimmed());
@@ -183,14 +184,16 @@ void TestDialog::cleanup()
 void TestDialog::closeRequests_data()
 {
     QTest::addColumn<int>("signal");
-    // When it comes: "idle", "restore", or during the downgrade question,
-    // which is then answered "Yes" or "No".
+    // When it comes: "idle", "gone" (idle, its window closed without ending
+    // the event loop), "restore", or during the downgrade question, which is
+    // then answered "Yes" or "No".
     QTest::addColumn<QString>("during");
 
     QTest::newRow("SIGTERM during a restore") << SIGTERM << "restore";
     QTest::newRow("SIGHUP during a restore") << SIGHUP << "restore";
     QTest::newRow("SIGINT during a restore") << SIGINT << "restore";
     QTest::newRow("SIGTERM when idle") << SIGTERM << "idle";
+    QTest::newRow("SIGTERM when idle, the window gone") << SIGTERM << "gone";
     QTest::newRow("SIGTERM during the question, Yes") << SIGTERM << "Yes";
     QTest::newRow("SIGINT during the question, No") << SIGINT << "No";
 }
@@ -243,6 +246,15 @@ void TestDialog::closeRequests()
         ::raise(signal);
         QTRY_VERIFY(!window.isVisible());
         QVERIFY(!console.lines().contains(heldLine));
+        return;
+    }
+    if (during == QLatin1String("gone")) {
+        // The program's event loop ends, with status 0, rather than wait for
+        // a window that has gone.
+        window.hide();
+        QTimer::singleShot(0, this, [signal] { ::raise(signal); });
+        QTimer::singleShot(10000, this, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QCoreApplication::exec(), 0);
         return;
     }
 

@@ -13,6 +13,8 @@
 
 # shellcheck source=../support/harness.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../support/harness.sh"
+# shellcheck source=../support/desktop.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/desktop.sh"
 
 readonly PYTHON=/usr/bin/python3 # Debian's python3-pyatspi is built for this one
 A11Y=$(dirname "${BASH_SOURCE[0]}")/a11y.py
@@ -27,8 +29,12 @@ readonly START_TIMEOUT=30
 readonly FLOW_TIMEOUT=40
 readonly EXIT_TIMEOUT=20
 
-SCREEN=1024x768 # Xvfb's screen, set before start_display
+SCREEN=1024x768 # Xvfb's screen, or the desktop's, set before start_display
+SCALE=1         # the desktop's scale
 WINDOW_MANAGER=""  # openbox on the roads that need a frame around the window
+# The program's platform: X11 under Xvfb. On a desktop (DESKTOP, desktop.sh)
+# nothing, as an operator starts it; E2E_PLATFORM names one there by hand.
+APP_PLATFORM=(QT_QPA_PLATFORM=xcb)
 WORK=""         # this road's temporary folder
 WM_PID=""       # the window manager, where the road has one
 SESSION_PROCESSES=() # the session buses and the AT-SPI bus launchers on them
@@ -54,6 +60,7 @@ fail()
 {
     FAILED=1
     printf '\n[e2e %s] FAILED: %s\n' "$ROAD" "$*" >&2
+    [ -z "$DESKTOP" ] || desktop_backtrace "$WORK/backtrace.txt"
     if [ -n "$APP_PID" ] && ! app_exited; then
         # shellcheck disable=SC2086 # the prefix, one word an argument
         timeout -k 2 15 $ROAD_A11Y "$PYTHON" "$A11Y" --pid "$APP_PID" --timeout 10 dump \
@@ -70,8 +77,12 @@ diagnose()
 {
     [ -n "$WORK" ] || return 0
     local file title
-    for file in tree log; do
-        title=$([ $file = tree ] && echo "accessibility tree" || echo "log (colour, text)")
+    for file in tree log backtrace; do
+        case $file in
+        tree) title="accessibility tree" ;;
+        log) title="log (colour, text)" ;;
+        *) title="the threads of the program, or of the desktop that did not start" ;;
+        esac
         [ -e "$WORK/$file.txt" ] && printf '\n--- %s ---\n%s\n' "$title" "$(cat "$WORK/$file.txt")" >&2
     done
     for file in "$WORK"/run*.stderr; do
@@ -85,6 +96,10 @@ diagnose()
     cat "$WORK/trace.txt" >&2 2>/dev/null
     printf '\n--- Xvfb, session bus and AT-SPI launcher logs ---\n' >&2
     cat "$WORK/xvfb.log" "$WORK/bus.log" "$WORK/launcher.log" >&2 2>/dev/null
+    if [ -n "$DESKTOP" ]; then
+        printf '\n--- %s, the last 80 lines of its log ---\n' "$DESKTOP" >&2
+        tail -n 80 "$WORK/desktop.log" >&2 2>/dev/null
+    fi
     printf '\n(working directory kept: %s)\n' "$WORK" >&2
 }
 
@@ -118,6 +133,7 @@ cleanup()
     # shellcheck disable=SC2046
     end_processes "${SESSION_PROCESSES[@]}" $(descendants "${SESSION_PROCESSES[@]}")
     end_processes "$WM_PID"
+    stop_desktop
     stop_xvfb
     if [ "$FAILED" -ne 0 ]; then
         diagnose
@@ -128,8 +144,12 @@ cleanup()
 
 require_tools()
 {
-    local tool missing=()
-    for tool in Xvfb xdotool xprop xwininfo import dbus-daemon dbus-send "$BUS_LAUNCHER" \
+    local tool missing=() desktop=()
+    case $DESKTOP in
+    gnome) desktop=(gnome-shell gdbus unshare) ;;
+    kwin) desktop=(kwin_wayland) ;;
+    esac
+    for tool in "${desktop[@]}" Xvfb xdotool xprop xwininfo import dbus-daemon dbus-send "$BUS_LAUNCHER" \
         "$CLOSE_HELPER" $WINDOW_MANAGER; do
         command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
     done
@@ -178,12 +198,29 @@ a11y_bus_named()
 # its bridge on; it asks the session bus.)
 start_session()
 {
+    start_session_bus "$@"
+    start_a11y_launcher "$@"
+}
+
+# start_session_bus DIR [PREFIX...]: the bus alone; sets SESSION_PIDS and
+# SESSION_BUS.
+start_session_bus()
+{
     local dir=$1
     shift
-    "$@" dbus-daemon --session --nofork --print-address=3 3>"$dir/bus" >"$dir/bus.log" 2>&1 &
+    "$@" dbus-daemon --config-file="$TEST_BUS_CONFIG" --nofork --print-address=3 3>"$dir/bus" \
+        >"$dir/bus.log" 2>&1 &
     SESSION_PIDS=($!)
     wait_until "$START_TIMEOUT" "the session bus to report its address" file_written "$dir/bus"
     SESSION_BUS=$(head -n 1 "$dir/bus")
+}
+
+# start_a11y_launcher DIR [PREFIX...]: the AT-SPI bus launcher on that bus;
+# adds it to SESSION_PIDS and sets SESSION_A11Y.
+start_a11y_launcher()
+{
+    local dir=$1
+    shift
     DBUS_SESSION_BUS_ADDRESS=$SESSION_BUS "$@" "$BUS_LAUNCHER" --launch-immediately \
         >"$dir/launcher.log" 2>&1 &
     SESSION_PIDS+=($!)
@@ -206,12 +243,17 @@ start_display()
         fail "cannot make $WORK/runtime"
     fi
     TMPDIR=$WORK/tmp
+    XDG_RUNTIME_DIR="$WORK/runtime"
+    export XDG_RUNTIME_DIR TMPDIR
+    unset XAUTHORITY AT_SPI_BUS_ADDRESS
+    if [ -n "$DESKTOP" ]; then
+        start_desktop_session
+        return
+    fi
     start_xvfb "$WORK" "${SCREEN}x24" "$START_TIMEOUT" 2>"$WORK/xvfb.err" \
         || fail "no Xvfb display: $(cat "$WORK/xvfb.err")"
     DISPLAY=$XVFB_DISPLAY
-    XDG_RUNTIME_DIR="$WORK/runtime"
-    export DISPLAY XDG_RUNTIME_DIR TMPDIR
-    unset XAUTHORITY AT_SPI_BUS_ADDRESS
+    export DISPLAY
     if [ -n "$WINDOW_MANAGER" ]; then
         "$WINDOW_MANAGER" >"$WORK/wm.log" 2>&1 &
         WM_PID=$!
@@ -225,6 +267,24 @@ start_display()
     A11Y_AS="env AT_SPI_BUS_ADDRESS=$SESSION_A11Y"
     ROAD_A11Y=$A11Y_AS
     log "Xvfb $SCREEN on $DISPLAY, session bus $DBUS_SESSION_BUS_ADDRESS"
+}
+
+# On a desktop the session bus comes first, for the compositor, and the
+# AT-SPI bus launcher once the compositor has started: gnome-shell finding
+# the accessibility bus as it starts stalled now and then for good, its
+# Xwayland never ready (it needs none: the program is what is read).
+start_desktop_session()
+{
+    unset DISPLAY WAYLAND_DISPLAY
+    start_session_bus "$WORK"
+    SESSION_PROCESSES+=("${SESSION_PIDS[@]}")
+    export DBUS_SESSION_BUS_ADDRESS=$SESSION_BUS
+    start_desktop "$WORK" "$SCREEN" "$SCALE"
+    start_a11y_launcher "$WORK"
+    SESSION_PROCESSES+=("${SESSION_PIDS[@]:1}")
+    A11Y_AS="env AT_SPI_BUS_ADDRESS=$SESSION_A11Y"
+    ROAD_A11Y=$A11Y_AS
+    APP_PLATFORM=(-u QT_QPA_PLATFORM ${E2E_PLATFORM:+QT_QPA_PLATFORM=$E2E_PLATFORM})
 }
 
 # start_other_user: a user other than the road's (nobody), with a home, a
@@ -278,6 +338,30 @@ framed_window()
         | sed -n 's/.*= //p')
     echo "$((x - ${left:-0})) $((y - ${top:-0})) $((width + ${left:-0} + ${right:-0}))" \
         "$((height + ${top:-0} + ${bottom:-0}))"
+}
+
+readonly MAIN_TITLE='QD740N Firmware Update 4.5.6'
+
+# keep_backtrace: every thread's backtrace of the running program, and its
+# windows as the desktop has them, into backtrace.txt, which diagnose prints.
+keep_backtrace()
+{
+    {
+        [ -z "$DESKTOP" ] || printf 'windows on %s: %s\n' "$DESKTOP" "$(desktop_windows "$APP_PID")"
+        timeout -k 2 30 gdb -p "$APP_PID" -batch -nx -ex 'thread apply all bt' 2>&1
+    } >"$WORK/backtrace.txt"
+}
+
+# request_close: asks the main window to close, as the window manager's close
+# button does; on a desktop, through the desktop itself.
+request_close()
+{
+    if [ -n "$DESKTOP" ]; then
+        log "close the window through $DESKTOP"
+        desktop_do "$APP_PID" "$MAIN_TITLE" close
+        return
+    fi
+    timeout 10 "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close"
 }
 
 # ---- the device ----
@@ -353,6 +437,10 @@ expect_no_trace()
 shot()
 {
     local file="$SHOT_DIR/$ROAD-$1.png"
+    if [ -n "$DESKTOP" ]; then
+        desktop_shot "$file"
+        return
+    fi
     timeout 30 import -window root "$file" 2>>"$WORK/import.log" || fail "screenshot $file failed"
     log "screenshot $file"
 }
@@ -455,7 +543,7 @@ launch()
         cd "$folder" || exit 1
         # A script's background job starts with SIGINT ignored, which the
         # program keeps; it gets SIGINT as a start from a terminal does.
-        env --default-signal=INT QT_QPA_PLATFORM=xcb \
+        env --default-signal=INT "${APP_PLATFORM[@]}" \
             QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
             QD740N_SIM_DEVICE="$WORK/device.json" \
             QD740N_SIM_TRACE="$trace" \
@@ -473,6 +561,10 @@ launch()
 # one window of the program's process on the screen.
 window_mapped()
 {
+    if [ -n "$DESKTOP" ]; then
+        desktop_window "$APP_PID" "$MAIN_TITLE" >/dev/null
+        return
+    fi
     APP_WINDOW=$(timeout 10 xdotool search --all --onlyvisible --pid "$APP_PID" '' 2>/dev/null)
     [ -n "$APP_WINDOW" ] && [ "$(wc -l <<<"$APP_WINDOW")" -eq 1 ]
 }
@@ -532,7 +624,12 @@ wait_flow()
 {
     local stage=$1 before=$2
     wait_until "$START_TIMEOUT" "the $stage to call the device library" trace_grew_past "$before"
-    ask wait-flow --shot "$SHOT_DIR/$ROAD-$stage-busy.png"
+    # (import reads an X screen: on a desktop, Xwayland's shows no window.)
+    if [ -n "$DESKTOP" ]; then
+        ask wait-flow
+    else
+        ask wait-flow --shot "$SHOT_DIR/$ROAD-$stage-busy.png"
+    fi
     log "$stage done (busy dialog $REPLY)"
 }
 
@@ -586,12 +683,15 @@ end_of_watch()
 # as a trace without new lines.
 close_app()
 {
-    timeout 10 "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close"
+    request_close
     local deadline=$((SECONDS + EXIT_TIMEOUT))
     until app_exited; do
-        [ "$SECONDS" -lt "$deadline" ] \
-            || fail "the program did not end within ${EXIT_TIMEOUT}s of closing its window" \
-                "(it refuses to close while a flow runs: did a click start one? see the trace)"
+        if [ "$SECONDS" -ge "$deadline" ]; then
+            keep_backtrace
+            fail "the program did not end within ${EXIT_TIMEOUT}s of closing its window" \
+                "(it refuses to close while a flow runs: did a click start one? see the trace;" \
+                "its threads' backtraces are below)"
+        fi
         sleep 0.1
     done
     local status

@@ -196,7 +196,7 @@ mv "$prefix/share/moved-away" "$prefix/share/qd740n-updater"
 # The box shows its text as plain text: markup from the environment is shown
 # as it stands, as a screen reader reads the box (AT-SPI, on a session bus of
 # this test's own) and so as it is drawn.
-dbus-daemon --session --nofork --print-address=3 3>"$tmp/bus" >"$tmp/bus.log" 2>&1 &
+dbus-daemon --config-file="$TEST_BUS_CONFIG" --nofork --print-address=3 3>"$tmp/bus" >"$tmp/bus.log" 2>&1 &
 pids+=($!)
 wait_until 20 "${pids[-1]}" test -s "$tmp/bus" || fail "dbus-daemon did not start"
 DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$tmp/bus")

@@ -19,6 +19,12 @@
 
 readonly HARNESS_GRACE=5 # seconds between SIGTERM and SIGKILL
 
+# The configuration of every private bus a test starts (dbus-daemon
+# --config-file): no service folder, so nothing of the machine is started on
+# demand on it.
+TEST_BUS_CONFIG=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/session-bus.conf
+readonly TEST_BUS_CONFIG
+
 # running PID: the process exists and has not ended (a zombie has ended).
 running()
 {
