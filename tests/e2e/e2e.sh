@@ -706,7 +706,7 @@ busy_dialog_shown() { desktop_window "$APP_PID" 'Please Wait' | grep -q '|false|
 # On the desktop, in the middle of the FPGA write: the desktop portal is
 # asked on behalf of the main window; the busy dialog minimised
 # through the desktop comes back at once, and no button of the console looks
-# ready while it is away; closing the main window through the desktop keeps
+# ready while it is away; closed through the desktop, it stays; closing the main window through the desktop keeps
 # it open and shows the box that says why, over the window; the update goes
 # through, and the close after it ends the program.
 road_desktop_update()
@@ -721,9 +721,12 @@ road_desktop_update()
     desktop_do "$APP_PID" 'Please Wait' minimise
     expect_console 'check=off update=off restore=off log=on'
     wait_until 10 "the busy dialog to come back after $DESKTOP minimised it" busy_dialog_shown
+    log "close the busy dialog through $DESKTOP"
+    desktop_do "$APP_PID" 'Please Wait' close
     request_close
     expect_box_of "$APP_PID" "$REFUSAL"
     expect_over_main_window Warning
+    busy_dialog_shown || fail "the busy dialog went when $DESKTOP closed it"
     shot refused
     app_exited && fail "the program ended on a refused close"
     grep -qE '^qdBootWriteFPGAProgram\(' "$WORK/trace.txt" \
