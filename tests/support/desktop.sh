@@ -27,8 +27,14 @@ DESKTOP_START_DEADLINE=0
 DESKTOP_STARTING=0   # 1 while the desktop starts
 
 # starting WHAT COMMAND...: waits for the desktop's start, within what is
-# left of its time.
-starting() { wait_until "$((DESKTOP_START_DEADLINE - SECONDS))" "$@"; }
+# left of its time; a compositor that has ended fails it at once.
+starting() { wait_until "$((DESKTOP_START_DEADLINE - SECONDS))" "$1" desktop_up "${@:2}"; }
+desktop_up()
+{
+    [ -z "$DESKTOP_PID" ] || running "$DESKTOP_PID" \
+        || fail "$DESKTOP ended as it started: $(tail -n 20 "$DESKTOP_LOG" 2>/dev/null)"
+    "$@"
+}
 
 # desktop_backtrace FILE: where a desktop that does not start is stuck, every
 # thread of its compositor.
@@ -75,6 +81,16 @@ start_desktop()
     DESKTOP_LOG=$dir/desktop.log
     DESKTOP_START_DEADLINE=$((SECONDS + DESKTOP_START_TIMEOUT)) DESKTOP_STARTING=1
     mkdir -p "$dir/home" || fail "cannot make a home for the desktop"
+    # A user other than root, in a user namespace of its own, sees the
+    # machine's /tmp/.X11-unix owned by nobody, and neither compositor puts
+    # its X server's socket there: a folder of the road's own stands in for
+    # it, in the road's own mount namespace (own-network.sh --mount).
+    local owner
+    owner=$(stat -c %u /tmp/.X11-unix 2>/dev/null) || owner=0
+    if [ "$owner" != 0 ] && [ "$owner" != "$(id -u)" ]; then
+        mkdir -m 1777 "$dir/x11-unix" && mount --bind "$dir/x11-unix" /tmp/.X11-unix \
+            || fail "/tmp/.X11-unix is not this user's, and no folder can stand in for it"
+    fi
     # A private system bus: gnome-shell will not start without one, and
     # neither compositor may reach the machine's.
     dbus-daemon --config-file="$TEST_BUS_CONFIG" --nofork --print-address=3 3>"$dir/system-bus" \
