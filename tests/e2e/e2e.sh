@@ -543,6 +543,25 @@ road_idle_sigterm()
 readonly REFUSAL="The QD740N is being worked on. Closing the firmware updater now could \
 leave it unusable."$'\n''Wait until the current step has finished.'
 
+# finish_refused_write SERIAL: while the FPGA write still runs under the
+# box that refused a close, the box is answered; the update ends in success
+# with the console locked, the window closes, and the device SERIAL is at
+# 4.5.6.
+finish_refused_write()
+{
+    shot refused
+    app_exited && fail "the program ended on a refused close"
+    grep -qE '^qdBootWriteFPGAProgram\(' "$WORK/trace.txt" \
+        && fail "the FPGA write ended before the box was answered; too quick to tell"
+    log "answer the Warning box with OK"
+    ask answer OK
+    wait_line "$SUCCESS" "$GREEN"
+    expect_locked
+    shot updated
+    close_app
+    expect_firmware "$1"
+}
+
 # Closing the window during the FPGA write is refused with a box that says
 # why, shown once however often the window is closed; the write goes on.
 road_close_during_write()
@@ -555,17 +574,7 @@ road_close_during_write()
     timeout 10 "$CLOSE_HELPER" "$APP_WINDOW" || fail "could not ask the window to close again"
     # A second box must not come: watched for a second.
     ask box --alone 1
-    shot refused
-    app_exited && fail "the program ended on a refused close"
-    grep -qE '^qdBootWriteFPGAProgram\(' "$WORK/trace.txt" \
-        && fail "the FPGA write ended before the box was answered; too quick to tell"
-    log "answer the Warning box with OK"
-    ask answer OK
-    wait_line "$SUCCESS" "$GREEN"
-    expect_locked
-    shot updated
-    close_app
-    expect_firmware 740113
+    finish_refused_write 740113
 }
 
 # inside_screen 'X Y WIDTH HEIGHT': lies wholly on the screen.
@@ -727,17 +736,7 @@ road_desktop_update()
     expect_box_of "$APP_PID" "$REFUSAL"
     expect_over_main_window Warning
     busy_dialog_shown || fail "the busy dialog went when $DESKTOP closed it"
-    shot refused
-    app_exited && fail "the program ended on a refused close"
-    grep -qE '^qdBootWriteFPGAProgram\(' "$WORK/trace.txt" \
-        && fail "the FPGA write ended before the box was answered; too quick to tell"
-    log "answer the Warning box with OK"
-    ask answer OK
-    wait_line "$SUCCESS" "$GREEN"
-    expect_locked
-    shot updated
-    close_app
-    expect_firmware 740201
+    finish_refused_write 740201
 }
 
 # On a small screen of the desktop: the window and the downgrade question,
