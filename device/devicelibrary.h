@@ -1,7 +1,8 @@
 // The device library, bound when the program starts: qd_api is loaded from
-// the one file named in full and each of its functions is found under whichever name the
-// library exports it, so that one program drives the simulated device and the
-// maker's library alike, however the maker's compiler names its functions.
+// the one file named in full, and each of its functions is found under
+// whichever name the library exports it, so that one program drives the
+// simulated device and the maker's library alike, however the maker's
+// compiler names its functions.
 // The qd_api functions the workers call hand over to what was bound here.
 #pragma once
 

@@ -713,11 +713,11 @@ expect_portal_parent()
 busy_dialog_shown() { desktop_window "$APP_PID" 'Please Wait' | grep -q '|false|'; }
 
 # On the desktop, in the middle of the FPGA write: the desktop portal is
-# asked on behalf of the main window; the busy dialog minimised
-# through the desktop comes back at once, and no button of the console looks
-# ready while it is away; closed through the desktop, it stays; closing the main window through the desktop keeps
-# it open and shows the box that says why, over the window; the update goes
-# through, and the close after it ends the program.
+# asked on behalf of the main window; the busy dialog minimised through the
+# desktop comes back at once, and no button of the console looks ready while
+# it is away; closed through the desktop, it stays; closing the main window
+# through the desktop keeps it open and shows the box that says why, over the
+# window; the update goes through, and the close after it ends the program.
 road_desktop_update()
 {
     fpga_device 740201 0.05

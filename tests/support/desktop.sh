@@ -22,9 +22,7 @@ DESKTOP_LOG=""
 # seconds here, but gnome-shell once stalled for 30 s in its start on a
 # machine whose two cores were kept busy.
 readonly DESKTOP_START_TIMEOUT=90
-DESKTOP_START_DEADLINE=0
-
-DESKTOP_STARTING=0   # 1 while the desktop starts
+DESKTOP_START_DEADLINE=0 # while the desktop starts, when its time is up; else 0
 
 # starting WHAT COMMAND...: waits for the desktop's start, within what is
 # left of its time; a compositor that has ended fails it at once.
@@ -40,7 +38,7 @@ desktop_up()
 # thread of its compositor.
 desktop_backtrace()
 {
-    [ "$DESKTOP_STARTING" = 1 ] && running "$DESKTOP_PID" || return 0
+    [ "$DESKTOP_START_DEADLINE" != 0 ] && running "$DESKTOP_PID" || return 0
     timeout -k 2 30 gdb -p "$DESKTOP_PID" -batch -nx -ex 'thread apply all bt' >"$1" 2>&1
 }
 
@@ -79,7 +77,7 @@ start_desktop()
 {
     local dir=$1 size=$2 scale=$3 socket=wayland-qd740n
     DESKTOP_LOG=$dir/desktop.log
-    DESKTOP_START_DEADLINE=$((SECONDS + DESKTOP_START_TIMEOUT)) DESKTOP_STARTING=1
+    DESKTOP_START_DEADLINE=$((SECONDS + DESKTOP_START_TIMEOUT))
     mkdir -p "$dir/home" || fail "cannot make a home for the desktop"
     # A user other than root, in a user namespace of its own, sees the
     # machine's /tmp/.X11-unix owned by nobody, and neither compositor puts
@@ -150,7 +148,7 @@ start_desktop()
     else
         starting "KWin on the session bus" named_on_session_bus org.kde.KWin
     fi
-    DESKTOP_STARTING=0
+    DESKTOP_START_DEADLINE=0
     log "$DESKTOP on $size at scale $scale: Wayland $WAYLAND_DISPLAY, Xwayland $DISPLAY"
 }
 
@@ -241,9 +239,9 @@ desktop_window() { desktop_windows "$1" | grep -m 1 -F "$2|"; }
 # desktop, as its title-bar buttons, Alt+F4 or its window menu do.
 desktop_do()
 {
-    local done
-    done=$(desktop_js "wins().filter(w => w.pid == $1 && w.title == '$2').map(w => w.$3()).length")
-    [ "$done" = 1 ] || fail "$DESKTOP could not $3 the window '$2' (found ${done:-no answer})"
+    local acted
+    acted=$(desktop_js "wins().filter(w => w.pid == $1 && w.title == '$2').map(w => w.$3()).length")
+    [ "$acted" = 1 ] || fail "$DESKTOP could not $3 the window '$2' (found ${acted:-no answer})"
 }
 
 desktop_work_area()

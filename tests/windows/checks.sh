@@ -341,6 +341,15 @@ refuse_while_running()
 # site_kept WHAT BEFORE: site\ is as BEFORE (a snapshot) after WHAT.
 site_kept() { [ "$(snapshot "$folder/site")" = "$2" ] || check_failed "$1 changed site\\"; }
 
+# silently WHAT PROGRAM [ARGUMENT...]: runs an installer or an uninstaller
+# silently (/S before the ARGUMENTs: /D= must come last), bounded, and waits
+# for what it started to end.
+silently()
+{
+    timeout "$WINE_TIMEOUT" "$wine" "$2" /S "${@:3}" || check_failed "$1 failed"
+    timeout 60 /usr/lib/wine/wineserver64 -w || true
+}
+
 # A second install over the first (which runs the installed version's
 # uninstaller first), an uninstall, and an install again: site\ is kept
 # byte for byte, and the installation's own files come and go around it.
@@ -360,16 +369,14 @@ installs_keep_site()
     site_kept "a second install over the first" "$site"
     [ -f "$folder/qd740n-updater.exe" ] || check_failed "the second install left no program"
 
-    timeout 120 "$wine" "$folder/Uninstall.exe" /S || check_failed "the uninstaller failed"
-    timeout 60 /usr/lib/wine/wineserver64 -w || true
+    silently "the uninstaller" "$folder/Uninstall.exe"
     wait_for 30 "removal of the program" test ! -e "$folder/qd740n-updater.exe" \
         || check_failed "the uninstaller left the program"
     site_kept "the uninstaller" "$site"
     [ "$(cd "$folder" && find . -mindepth 1 -maxdepth 1)" = "./site" ] \
         || check_failed "the uninstaller left more than site\\: $(cd "$folder" && find .)"
 
-    timeout 120 "$wine" "$installer" /S || check_failed "the install over a site failed"
-    timeout 60 /usr/lib/wine/wineserver64 -w || true
+    silently "the install over a site" "$installer"
     [ -f "$folder/qd740n-updater.exe" ] || check_failed "the install over a site left no program"
     site_kept "an install over a kept site" "$site"
     echo "A second install, an uninstall and an install again kept site\\ byte for byte"
@@ -385,9 +392,7 @@ own_folder_upgrade()
     local program_files=$folder own="$WINEPREFIX/drive_c/QD740N" site
     [ ! -e "$program_files" ] || check_failed "$program_files is there before the check"
     # shellcheck disable=SC1003 # a Windows path
-    timeout "$WINE_TIMEOUT" "$wine" "$installer" /S '/D=C:\QD740N' \
-        || check_failed "the install into C:\\QD740N failed"
-    timeout 60 /usr/lib/wine/wineserver64 -w || true
+    silently "the install into C:\\QD740N" "$installer" '/D=C:\QD740N'
     [ -f "$own/qd740n-updater.exe" ] || check_failed "the install with /D= left no program in C:\\QD740N"
     [ ! -e "$program_files" ] || check_failed "the install with /D= wrote $program_files"
     folder=$own
@@ -399,8 +404,7 @@ own_folder_upgrade()
     cp "$own/qd740n-updater.exe" "$site_check/first-install.exe"
     printf 'before the upgrade' >>"$own/qd740n-updater.exe"
 
-    timeout "$WINE_TIMEOUT" "$wine" "$installer" /S || check_failed "the upgrade failed"
-    timeout 60 /usr/lib/wine/wineserver64 -w || true
+    silently "the upgrade" "$installer"
     cmp -s "$own/qd740n-updater.exe" "$site_check/first-install.exe" \
         || check_failed "the upgrade did not replace the program in C:\\QD740N"
     [ ! -e "$program_files" ] || check_failed "the upgrade installed into $program_files"
@@ -415,8 +419,7 @@ own_folder_upgrade()
     grep -qF 'Loaded L"C:\\QD740N\\site\\qd_api.dll"' "$shots/own-folder.log" \
         || check_failed "the upgraded program did not load C:\\QD740N\\site\\qd_api.dll"
 
-    timeout "$WINE_TIMEOUT" "$wine" "$own/Uninstall.exe" /S || check_failed "the uninstaller failed"
-    timeout 60 /usr/lib/wine/wineserver64 -w || true
+    silently "the uninstaller" "$own/Uninstall.exe"
     site_kept "the uninstaller" "$site"
     rm -rf "$own"
     folder=$program_files
