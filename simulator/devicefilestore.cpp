@@ -136,6 +136,7 @@ LastingState DeviceFileStore::parse(const QJsonObject &object) const
             fresh.fail.insert(it.key(), status);
     }
     fresh.unplugDuring = object.value("unplugDuring").toString();
+    fresh.stall = object.value("stall").toString();
     return fresh;
 }
 
@@ -165,14 +166,46 @@ void DeviceFileStore::save(const LastingState &state, bool unplugConsumed)
         fileObject.insert(regionFields[region], version ? QJsonValue(*version) : QJsonValue());
     }
     fileObject.insert("bootLoader", state.bootLoader);
-    if (unplugConsumed)
+    if (unplugConsumed) {
         fileObject.remove("unplugDuring");
+        fileObject.remove("stall");
+    }
 
     QSaveFile file(loadedPath);
     if (!file.open(QIODevice::WriteOnly)
         || file.write(QJsonDocument(fileObject).toJson(QJsonDocument::Indented)) < 0
         || !file.commit())
         warn(loadedPath, QStringLiteral("cannot be written: %1").arg(file.errorString()));
+}
+
+// The device file as it is now, read on its own: an operator edits it while
+// a call waits. A file that cannot be read, or is caught half written, says
+// nothing yet.
+std::optional<QJsonObject> DeviceFileStore::peek(const QString &path)
+{
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    if (!document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
+DeviceFileStore::StallEnd DeviceFileStore::stallEnd(const QString &function) const
+{
+    const std::optional<QJsonObject> object = peek(loadedPath);
+    if (!object)
+        return StallEnd::None;
+    if (object->value("attached").toBool(true) == false)
+        return StallEnd::Unplugged;
+    return object->value("stall").toString() == function ? StallEnd::None : StallEnd::Released;
+}
+
+bool DeviceFileStore::versionQueryStalls()
+{
+    const std::optional<QJsonObject> object = peek(devicePath());
+    return object && object->value("stall").toString() == QLatin1String("qdGetAPIVersion");
 }
 
 // Touches nothing of the loaded file, so it needs no lock of its caller's.

@@ -22,12 +22,20 @@ public:
     bool reload(LastingState &state);
     void save(const LastingState &state, bool unplugConsumed = false);
 
+    // How a stalled call ends: not yet, by the device being unplugged, or by
+    // the file no longer naming it in "stall" (the device answers again).
+    enum class StallEnd { None, Unplugged, Released };
+    StallEnd stallEnd(const QString &function) const;
+    // The version query stalls while the device file names it in "stall".
+    static bool versionQueryStalls();
+
     // The text qdGetAPIVersion hands back, read from the device file on its
     // own; empty when the file asks for no text at all.
     static std::optional<std::string> apiVersion();
 
 private:
     std::optional<QJsonObject> read(const QString &path) const;
+    static std::optional<QJsonObject> peek(const QString &path);
     LastingState parse(const QJsonObject &object) const;
 
     static QString devicePath();

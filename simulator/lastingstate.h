@@ -17,4 +17,5 @@ struct LastingState
     double timeScale = 0.02;
     QHash<QString, int> fail;
     QString unplugDuring;
+    QString stall; // a function that, called, does not return until released or unplugged
 };

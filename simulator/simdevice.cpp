@@ -38,6 +38,29 @@ SimDevice &SimDevice::instance()
     return device;
 }
 
+// The library's own clean-up as the process ends, as the maker's does: a
+// boot-loader handle left open (an update leaves its own) is closed, which
+// restarts a device written through it. Said in the trace, so that a test
+// sees it ran. A call still stalled holds the device; it is left alone.
+SimDevice::~SimDevice()
+{
+    if (!mutex.tryLock())
+        return;
+    for (auto it = handles.begin(); it != handles.end(); it = handles.begin()) {
+        const int handle = it->first;
+        const bool boot = it->second.kind == HandleKind::Boot;
+        mutex.unlock();
+        if (boot)
+            bootCloseDevice(handle);
+        else
+            closeDevice(handle);
+        mutex.lock();
+        handles.erase(handle);
+    }
+    mutex.unlock();
+    trace(QStringLiteral("library unloaded"));
+}
+
 // ---- the device file ----
 
 void SimDevice::forgetPassingState()
@@ -97,13 +120,46 @@ bool SimDevice::unplugsDuring(
     if (!state.attached || state.unplugDuring != QLatin1String(name))
         return false;
     spend(seconds / 2, progress, 0.0, 0.5);
+    unplug(erasing);
+    return true;
+}
+
+// The region being written is left erased, every handle dies, and the file
+// says the device is no longer attached, without the fault that unplugged it.
+void SimDevice::unplug(std::optional<SimImage::Region> erasing)
+{
     if (erasing)
         state.regions[*erasing].reset();
     state.attached = false;
     state.unplugDuring.clear();
+    state.stall.clear();
     forgetPassingState();
     store.save(state, true);
-    return true;
+}
+
+// A device that stops answering in the named call, if the device file asks
+// for that: the call does not return until the file says the device was
+// unplugged (the call then fails as an unplug does) or no longer names the
+// call (it then goes on as usual). The trace says when the call stalls.
+bool SimDevice::stallsUntilUnplugged(
+    const char *name, const QString &call, std::optional<SimImage::Region> erasing)
+{
+    if (!state.attached || state.stall != QLatin1String(name))
+        return false;
+    trace(call + QStringLiteral(" stalls"));
+    for (;;) {
+        switch (store.stallEnd(state.stall)) {
+        case DeviceFileStore::StallEnd::Unplugged:
+            unplug(erasing);
+            return true;
+        case DeviceFileStore::StallEnd::Released:
+            state.stall.clear();
+            return false;
+        case DeviceFileStore::StallEnd::None:
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            break;
+        }
+    }
 }
 
 void SimDevice::spend(double seconds, double *progress, double from, double to) const
@@ -165,7 +221,13 @@ int SimDevice::done(const QString &call, int status)
 const char *SimDevice::apiVersion()
 {
     // Read on its own, without the device lock: the GUI thread asks for the
-    // version while a worker may be in a long call.
+    // version while a worker may be in a long call. It too may stall: a
+    // library that hangs as the program starts.
+    if (DeviceFileStore::versionQueryStalls()) {
+        trace(QStringLiteral("qdGetAPIVersion() stalls"));
+        while (DeviceFileStore::versionQueryStalls())
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     const std::optional<std::string> text = DeviceFileStore::apiVersion();
     QMutexLocker locker(&versionMutex);
     const char *result = text ? versionTexts.insert(*text).first->c_str() : nullptr;
@@ -186,6 +248,8 @@ int SimDevice::openDevice(int *handle)
         return done(call, status);
     if (unplugsDuring("qdOpenDevice", openSeconds, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
+    if (stallsUntilUnplugged("qdOpenDevice", call, std::nullopt))
+        return done(call, qdInitNoDevice);
     if (!state.attached || !regionValid(SimImage::Boot) || inBootLoader())
         return done(call, qdInitNoDevice);
     spend(openSeconds, nullptr);
@@ -199,6 +263,8 @@ int SimDevice::getFirmwareVersion(int handle, int *bootVersion, int *runVersion,
     if (const int status = injected("qdGetFirmwareVersion"))
         return done(call, status);
     if (unplugsDuring("qdGetFirmwareVersion", 0.0, nullptr, std::nullopt))
+        return done(call, qdInitNoDevice);
+    if (stallsUntilUnplugged("qdGetFirmwareVersion", call, std::nullopt))
         return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Normal) || !allRegionsValid())
         return done(call, qdInitBadHandle);
@@ -219,6 +285,8 @@ int SimDevice::getDeviceInfo(int handle, int *type, int *serial)
         return done(call, status);
     if (unplugsDuring("qdGetDeviceInfo", 0.0, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
+    if (stallsUntilUnplugged("qdGetDeviceInfo", call, std::nullopt))
+        return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Normal))
         return done(call, qdInitBadHandle);
     if (type)
@@ -236,6 +304,8 @@ int SimDevice::closeDevice(int handle)
         return done(call, status);
     if (unplugsDuring("qdCloseDevice", 0.0, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
+    if (stallsUntilUnplugged("qdCloseDevice", call, std::nullopt))
+        return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Normal))
         return done(call, qdInitBadHandle);
     handles.erase(handle);
@@ -251,6 +321,8 @@ int SimDevice::bootOpenDevice(int *handle)
         return done(call, status);
     if (unplugsDuring("qdBootOpenDevice", openSeconds, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
+    if (stallsUntilUnplugged("qdBootOpenDevice", call, std::nullopt))
+        return done(call, qdInitNoDevice);
     if (!state.attached || !regionValid(SimImage::Boot) || !inBootLoader())
         return done(call, qdInitNoDevice);
     spend(openSeconds, nullptr);
@@ -265,6 +337,8 @@ int SimDevice::bootOpenDeviceBySerial(int *handle, int serial)
     if (const int status = injected("qdBootOpenDeviceBySerial"))
         return done(call, status);
     if (unplugsDuring("qdBootOpenDeviceBySerial", openBySerialSeconds, nullptr, std::nullopt))
+        return done(call, qdInitNoDevice);
+    if (stallsUntilUnplugged("qdBootOpenDeviceBySerial", call, std::nullopt))
         return done(call, qdInitNoDevice);
     if (!state.attached || !regionValid(SimImage::Boot) || serial != state.serial)
         return done(call, qdInitNoDevice);
@@ -285,6 +359,8 @@ int SimDevice::openBootstrapDevice(int *handle, const char *path)
     if (const int status = injected("qdOpenBootstrapDevice"))
         return done(call, status);
     if (unplugsDuring("qdOpenBootstrapDevice", bootstrapSeconds, nullptr, std::nullopt))
+        return done(call, qdInitNoDevice);
+    if (stallsUntilUnplugged("qdOpenBootstrapDevice", call, std::nullopt))
         return done(call, qdInitNoDevice);
     // Only a device without a boot region comes up as a bare device that
     // can be bootstrapped.
@@ -307,6 +383,8 @@ int SimDevice::bootGetSerial(const char *name, int handle, int *serial)
         return done(call, status);
     if (unplugsDuring(name, 0.0, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
+    if (stallsUntilUnplugged(name, call, std::nullopt))
+        return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Boot))
         return done(call, qdInitBadHandle);
     if (serial)
@@ -321,6 +399,8 @@ int SimDevice::bootCloseDevice(int handle)
     if (const int status = injected("qdBootCloseDevice"))
         return done(call, status);
     if (unplugsDuring("qdBootCloseDevice", 0.0, nullptr, std::nullopt))
+        return done(call, qdInitNoDevice);
+    if (stallsUntilUnplugged("qdBootCloseDevice", call, std::nullopt))
         return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Boot))
         return done(call, qdInitBadHandle);
@@ -350,6 +430,8 @@ int SimDevice::bootClear(const char *name, SimImage::Region region, int handle, 
     const double seconds = secondsFor(name);
     if (unplugsDuring(name, seconds, progress, region))
         return done(call, qdInitNoDevice);
+    if (stallsUntilUnplugged(name, call, region))
+        return done(call, qdInitNoDevice);
     spend(seconds, progress);
     state.regions[region].reset();
     store.save(state);
@@ -378,6 +460,8 @@ int SimDevice::bootWrite(const char *name, SimImage::Region region, int handle, 
     }
     const double seconds = secondsFor(name);
     if (unplugsDuring(name, seconds, progress, region))
+        return done(call, qdInitNoDevice);
+    if (stallsUntilUnplugged(name, call, region))
         return done(call, qdInitNoDevice);
     const SimImage::Check image = path
         ? SimImage::checkFile(QFile::decodeName(path), region)

@@ -41,6 +41,7 @@ private:
     enum class HandleKind { Normal, Boot };
 
     SimDevice() = default;
+    ~SimDevice();
 
     void reload();
     void forgetPassingState();
@@ -53,6 +54,9 @@ private:
     int injected(const char *name) const;
     bool unplugsDuring(const char *name, double seconds, double *progress,
         std::optional<SimImage::Region> erasing);
+    bool stallsUntilUnplugged(
+        const char *name, const QString &call, std::optional<SimImage::Region> erasing);
+    void unplug(std::optional<SimImage::Region> erasing);
     void spend(double seconds, double *progress, double from = 0.0, double to = 1.0) const;
 
     int done(const QString &call, int status);
