@@ -2,7 +2,6 @@
 #include "devicelibrarylocation.h"
 #include "mainwindow.h"
 #include "singlecopyguard.h"
-#include "terminationrequests.h"
 #include "windowsystemchoice.h"
 
 #include <QApplication>
@@ -12,33 +11,26 @@
 
 int main(int argc, char **argv)
 {
-    // From here on, Ctrl+C, logout and a closed terminal ask the window to
-    // close instead of ending the process in the middle of a write.
-    TerminationRequests::catchSignals();
-    WindowSystemChoice::choose();
+    // Nothing is held here: until a flow starts, Ctrl+C, logout and a closed
+    // terminal end the program as they end any program, its start included.
+    // Without a display the toolkit would abort with words of its own.
+    const QString noDisplay = WindowSystemChoice::choose();
+    if (!noDisplay.isEmpty()) {
+        std::fprintf(stderr, "qd740n-updater: %s\n", qPrintable(noDisplay));
+        return 1;
+    }
     QApplication app(argc, argv);
-    TerminationRequests terminationRequests;
     QGuiApplication::setDesktopFileName(QStringLiteral(QD740N_APP_ID));
 
-    // Once its last window has gone, the program ends, whatever holds the
-    // window system's teardown, and a signal ends it too.
-    const auto end = [](int status) {
-        TerminationRequests::releaseSignals();
-        WindowSystemChoice::leave(status);
-        return status;
-    };
-
     // A copy that does not start says why on standard error and in a box, as
-    // plain text: the text may name folders from the environment. A signal
-    // closes the box, and the copy ends as if it were answered.
-    const auto refuse = [&](const QString &text) {
+    // plain text: the text may name folders from the environment.
+    const auto refuse = [](const QString &text) {
         std::fprintf(stderr, "qd740n-updater: %s\n", qPrintable(text));
-        QObject::connect(&terminationRequests, &TerminationRequests::closeRequested, &app,
-            &QApplication::closeAllWindows);
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Ok);
         box.setTextFormat(Qt::PlainText);
         box.exec();
-        return end(1);
+        WindowSystemChoice::leave(1);
+        return 1;
     };
 
     // The packaged library or a site's, before anything else is shown.
@@ -62,8 +54,10 @@ int main(int argc, char **argv)
     // The banner says which library was bound, or why none could be.
     DeviceLibrary::bind(location.library);
     MainWindow window;
-    QObject::connect(&terminationRequests, &TerminationRequests::closeRequested, &window,
-        &MainWindow::requestClose);
     window.show();
-    return end(app.exec());
+    const int status = app.exec();
+    // Once its last window has gone, the program ends, whatever holds the
+    // window system's teardown.
+    WindowSystemChoice::leave(status);
+    return status;
 }

@@ -1,11 +1,9 @@
 #include "mainwindow.h"
 
-#include "blockedcloserequests.h"
 #include "targetfirmware.h"
 #include "updater.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QIcon>
 #include <QImageReader>
 #include <QPixmap>
@@ -23,11 +21,6 @@ MainWindow::MainWindow(QWidget *parent)
     // Never larger than the screen: on a small one the log gives up the width.
     // The frame is left out until the window manager has put it around.
     resize(QSize(800, 400).boundedTo(screen()->availableSize()));
-
-    // Delivered after the close request has been handled (or dropped, while
-    // the busy dialog blocks this window).
-    connect(new BlockedCloseRequests(this), &BlockedCloseRequests::closeRequested, updater,
-        &Updater::explainRefusedClose, Qt::QueuedConnection);
 }
 
 // The packaged icon, for this window and the dialogs it brings up: a PNG of
@@ -81,21 +74,4 @@ void MainWindow::fitFrameToScreen()
     outer.moveTop(qMax(outer.top(), available.top()));
     if (outer.topLeft() != frameGeometry().topLeft())
         move(outer.topLeft());
-}
-
-void MainWindow::requestClose()
-{
-    updater->requestClose();
-}
-
-// Closing while a flow runs would end the process in the middle of a flash
-// write, or leave its busy dialog and question behind without a window.
-void MainWindow::closeEvent(QCloseEvent *event)
-{
-    if (!updater->isFlowRunning()) {
-        QMainWindow::closeEvent(event);
-        return;
-    }
-    event->ignore();
-    updater->explainRefusedClose();
 }

@@ -13,14 +13,8 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
 
-public slots:
-    // A request to end the program that did not come through the window
-    // (a signal): held while a flow runs, honoured once it has returned.
-    void requestClose();
-
 protected:
     bool event(QEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:

@@ -3,9 +3,11 @@
 #include "checkversionthread.h"
 #include "detectstate.h"
 #include "devicelibrary.h"
+#include "flowcontrol.h"
 #include "mqprogressdialog.h"
 #include "qd_api.h"
 #include "restorethread.h"
+#include "sessionguard.h"
 #include "targetfirmware.h"
 #include "updateversionthread.h"
 
@@ -13,6 +15,7 @@
 #include <QColor>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
@@ -64,6 +67,8 @@ Updater::Updater(QWidget *parent)
     connect(checkButton, &QPushButton::clicked, this, &Updater::checkVersions);
     connect(updateButton, &QPushButton::clicked, this, &Updater::updateDevice);
     connect(restoreButton, &QPushButton::clicked, this, &Updater::restoreDevice);
+    flowControl = new FlowControl(window());
+    connect(flowControl, &FlowControl::line, this, &Updater::addLine);
 
     addLine(QStringLiteral("QD740N firmware updater"));
     addLibraryLines();
@@ -75,6 +80,21 @@ Updater::Updater(QWidget *parent)
         QStringLiteral("Do NOT disconnect the QD740N at any time during the update."), Qt::red);
     addLine(QStringLiteral("Disconnecting the QD740N during an update will leave your device in an "
                            "unoperable state."));
+    addWindowSystemLine();
+}
+
+bool Updater::isFlowRunning() const
+{
+    return flowControl->isRunning();
+}
+
+// Natively on Wayland (the operator named it, or no X server answers), the
+// desktop may minimise the busy dialog without a word to the program.
+void Updater::addWindowSystemLine()
+{
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        addLine(QStringLiteral("The updater runs natively on Wayland: the busy dialog can be "
+                               "minimised."));
 }
 
 // The library's version and the file it was loaded from. A library that could
@@ -156,28 +176,21 @@ void Updater::replaceLastLine(const QString &s)
 }
 
 // Every flow runs in this frame, from its first line until it returns, its
-// questions included. Meanwhile the window stays open, no other flow starts,
-// and the workstation is asked not to sleep, shut down or log out, which
-// would cut the device's work short; the busy dialog's first line says why.
-// The flow's busy dialog and worker are locals of `flow`, gone when it has
-// returned; only then does the flow end, and a close held meanwhile is
-// honoured, so the main window is the last one to close. The buttons are
-// disabled for the run, and the flow enables the one the operator may press
-// next: a desktop may minimise the busy dialog without a word to the
-// program, and the window under it must not look ready meanwhile.
+// questions included; FlowControl keeps the program running meanwhile, and
+// the busy dialog's first line says why. The flow's busy dialog and worker
+// are locals of `flow`, gone when it has returned. The buttons are disabled
+// for the run, and the flow enables the one the operator may press next: a
+// desktop may minimise the busy dialog without a word to the program, and
+// the window under it must not look ready meanwhile.
 void Updater::runFlow(const QString &dialogText, void (Updater::*flow)(const QString &))
 {
     if (isFlowRunning() || locked)
         return;
-    sessionGuard.emplace(dialogText.section(QLatin1Char('\n'), 0, 0), window());
+    flowControl->begin(dialogText.section(QLatin1Char('\n'), 0, 0));
     for (QPushButton *button : { checkButton, updateButton, restoreButton })
         button->setEnabled(false);
     (this->*flow)(dialogText);
-    sessionGuard.reset();
-    if (closeRefusal)
-        closeRefusal->close();
-    if (closeRequested)
-        window()->close();
+    flowControl->end();
 }
 
 // Starts the worker and waits for it without spinning: the local event loop
@@ -197,35 +210,6 @@ void Updater::runWorkerBlocking(QThread &worker)
     // Lines the worker said last may still be queued; they belong before the
     // flow's own conclusion.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-}
-
-// With no flow running the program ends: its window closes, and its event
-// loop ends too, even where the window had gone already without ending it.
-void Updater::requestClose()
-{
-    if (!isFlowRunning()) {
-        window()->close();
-        QCoreApplication::quit();
-        return;
-    }
-    if (closeRequested)
-        return;
-    closeRequested = true;
-    addLine(QStringLiteral("The updater will close when the current step has finished."));
-}
-
-// The refusal is explained in a box that does not wait for its answer: the
-// flow goes on underneath, and the box goes when the flow returns.
-void Updater::explainRefusedClose()
-{
-    if (!isFlowRunning() || closeRefusal)
-        return;
-    closeRefusal = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"),
-        QStringLiteral("The QD740N is being worked on. Closing the firmware updater now could "
-                       "leave it unusable.\nWait until the current step has finished."),
-        QMessageBox::Ok, this);
-    closeRefusal->setAttribute(Qt::WA_DeleteOnClose);
-    closeRefusal->open();
 }
 
 void Updater::checkVersions()

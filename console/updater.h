@@ -5,15 +5,11 @@
 #pragma once
 
 #include "devicestatus.h"
-#include "sessionguard.h"
 
-#include <QPointer>
 #include <QWidget>
 
-#include <optional>
-
+class FlowControl;
 class QColor;
-class QMessageBox;
 class QPushButton;
 class QTextCharFormat;
 class QTextEdit;
@@ -27,15 +23,8 @@ public:
     explicit Updater(QWidget *parent);
 
     // True from the moment a flow starts until it returns, its questions
-    // included; the window must not close then.
-    bool isFlowRunning() const { return sessionGuard.has_value(); }
-
-    // A request to end the program from outside the window: closes the window
-    // now, or, while a flow runs, once it has returned.
-    void requestClose();
-
-    // Says why the window stays open while a flow runs.
-    void explainRefusedClose();
+    // included.
+    bool isFlowRunning() const;
 
 private slots:
     void addLine(const QString &s);
@@ -47,6 +36,7 @@ private slots:
 
 private:
     void addLibraryLines();
+    void addWindowSystemLine();
     void addColouredLine(const QString &s, const QColor &colour);
     void appendLine(const QString &s, const QTextCharFormat &format);
     // The frame every flow runs in, and the three flows it runs.
@@ -68,7 +58,5 @@ private:
     // No flow may start, for the rest of the run: after an update or restore,
     // or without a device library.
     bool locked = false;
-    bool closeRequested = false;
-    std::optional<SessionGuard> sessionGuard; // exactly while a flow runs
-    QPointer<QMessageBox> closeRefusal; // while shown, a further close shows no second one
+    FlowControl *flowControl;
 };

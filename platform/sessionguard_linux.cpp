@@ -7,7 +7,6 @@
 #include <QDBusPendingReply>
 #include <QDBusUnixFileDescriptor>
 #include <QGuiApplication>
-#include <QSessionManager>
 #include <QWidget>
 
 namespace {
@@ -63,13 +62,11 @@ struct SessionGuard::Requests
     {
         if (!portalRequest.isEmpty())
             closePortalRequest(portalRequest);
-        QObject::disconnect(sessionManager);
     }
 
     // logind keeps its lock while this descriptor is open.
     QDBusUnixFileDescriptor logindLock;
     QString portalRequest;
-    QMetaObject::Connection sessionManager;
 };
 
 SessionGuard::SessionGuard(const QString &why, QWidget *window)
@@ -121,14 +118,6 @@ SessionGuard::SessionGuard(const QString &why, QWidget *window)
                 closePortalRequest(reply.value().path());
         });
     }
-
-    // A session manager speaking X11 session management asks before it logs
-    // out; the answer is no.
-    requests->sessionManager = QObject::connect(
-        qGuiApp, &QGuiApplication::commitDataRequest, qGuiApp, [](QSessionManager &manager) {
-            if (manager.allowsInteraction())
-                manager.cancel();
-        });
 }
 
 SessionGuard::~SessionGuard() = default;

@@ -1,7 +1,6 @@
 #include "sessionguard.h"
 
 #include <QGuiApplication>
-#include <QSessionManager>
 #include <QWidget>
 
 #include <windows.h>
@@ -25,7 +24,6 @@ struct SessionGuard::Requests
 {
     ~Requests()
     {
-        QObject::disconnect(sessionManager);
         if (blockedWindow) {
             using Destroy = BOOL(WINAPI *)(HWND);
             if (const auto destroy = lookUp<Destroy>(L"user32.dll", "ShutdownBlockReasonDestroy"))
@@ -44,7 +42,6 @@ struct SessionGuard::Requests
     std::wstring reason;
     HANDLE powerRequest = INVALID_HANDLE_VALUE;
     HWND blockedWindow = nullptr;
-    QMetaObject::Connection sessionManager;
 };
 
 SessionGuard::SessionGuard(const QString &why, QWidget *window)
@@ -76,13 +73,8 @@ SessionGuard::SessionGuard(const QString &why, QWidget *window)
     }
 
     // Shutdown and logoff ask every program first (WM_QUERYENDSESSION, which
-    // Qt turns into commitDataRequest); the answer is no, and the screen that
+    // Qt turns into commitDataRequest and the flow answers); the screen that
     // lists the programs holding them up shows why.
-    requests->sessionManager = QObject::connect(
-        qGuiApp, &QGuiApplication::commitDataRequest, qGuiApp, [](QSessionManager &manager) {
-            if (manager.allowsInteraction())
-                manager.cancel();
-        });
     using Block = BOOL(WINAPI *)(HWND, LPCWSTR);
     const auto block = lookUp<Block>(L"user32.dll", "ShutdownBlockReasonCreate");
     if (block && window && QGuiApplication::platformName() == QLatin1String("windows")) {

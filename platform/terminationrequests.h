@@ -1,8 +1,8 @@
 // The requests to end the program that reach it from outside its window, on
 // Linux the signals SIGINT (Ctrl+C in the terminal it was started from),
-// SIGTERM (logout, shutdown) and SIGHUP (that terminal closed). Instead of
-// ending the process on the spot, perhaps in the middle of a flash write, each
-// one becomes the closeRequested() signal on the GUI thread.
+// SIGTERM (logout, shutdown) and SIGHUP (that terminal closed). Only while
+// they are held does one become the requested() signal on the GUI thread;
+// otherwise each ends the program as it ends any program.
 #pragma once
 
 #include <QObject>
@@ -12,19 +12,18 @@ class TerminationRequests : public QObject
     Q_OBJECT
 
 public:
-    // Catches the signals from now on. Called first thing in main(): until a
-    // TerminationRequests object exists, a request waits for it.
-    static void catchSignals();
+    // Needs the application object. Holds nothing yet.
+    explicit TerminationRequests(QObject *parent);
 
-    // Gives the signals their default action back, once the program is
-    // ending: its window is gone, and nothing in its teardown may hold it.
-    static void releaseSignals();
-
-    // Needs the application object.
-    TerminationRequests();
+    // From now on a request is reported instead of ending the program; a
+    // signal ignored when the program started (nohup ignores SIGHUP) stays
+    // ignored.
+    void hold();
+    // Gives the signals their default action back.
+    void release();
 
 signals:
-    void closeRequested();
+    void requested();
 
 private:
     void readRequests();

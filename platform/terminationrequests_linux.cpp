@@ -14,6 +14,8 @@ namespace {
 // [1] written.
 int requestPipe[2] = { -1, -1 };
 
+constexpr int kSignals[] = { SIGINT, SIGTERM, SIGHUP };
+
 void onSignal(int)
 {
     const int savedErrno = errno;
@@ -25,19 +27,25 @@ void onSignal(int)
 
 } // namespace
 
-void TerminationRequests::catchSignals()
+TerminationRequests::TerminationRequests(QObject *parent)
+    : QObject(parent)
 {
-    if (requestPipe[0] >= 0)
+    if (requestPipe[0] < 0
+        && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, requestPipe) != 0)
+        return; // nothing can be held: the signals keep their default action
+    auto *notifier = new QSocketNotifier(requestPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &TerminationRequests::readRequests);
+}
+
+void TerminationRequests::hold()
+{
+    if (requestPipe[0] < 0)
         return;
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, requestPipe) != 0)
-        return; // the signals keep their default action
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : { SIGINT, SIGTERM, SIGHUP }) {
-        // A signal ignored when the program started (nohup ignores SIGHUP)
-        // stays ignored: whoever started it asked for that.
+    for (const int signal : kSignals) {
         struct sigaction current = {};
         if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
             continue;
@@ -45,23 +53,13 @@ void TerminationRequests::catchSignals()
     }
 }
 
-void TerminationRequests::releaseSignals()
+void TerminationRequests::release()
 {
-    if (requestPipe[0] < 0)
-        return;
-    for (const int signal : { SIGINT, SIGTERM, SIGHUP }) {
+    for (const int signal : kSignals) {
         struct sigaction current = {};
         if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == onSignal)
             ::signal(signal, SIG_DFL);
     }
-}
-
-TerminationRequests::TerminationRequests()
-{
-    if (requestPipe[0] < 0)
-        return; // the signals were not caught
-    auto *notifier = new QSocketNotifier(requestPipe[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, &TerminationRequests::readRequests);
 }
 
 // Several signals in a row are one request.
@@ -72,5 +70,5 @@ void TerminationRequests::readRequests()
     while (::read(requestPipe[0], bytes, sizeof bytes) > 0)
         requested = true;
     if (requested)
-        emit closeRequested();
+        emit this->requested();
 }

@@ -1,11 +1,13 @@
 #include "terminationrequests.h"
 
 // A platform without termination requests of its own: the program ends as
-// the platform ends it, and closeRequested() is never emitted.
-void TerminationRequests::catchSignals() { }
+// the platform ends it, and requested() is never emitted.
+TerminationRequests::TerminationRequests(QObject *parent)
+    : QObject(parent)
+{ }
 
-void TerminationRequests::releaseSignals() { }
+void TerminationRequests::hold() { }
 
-TerminationRequests::TerminationRequests() = default;
+void TerminationRequests::release() { }
 
 void TerminationRequests::readRequests() { }
