@@ -1,7 +1,8 @@
 // A seeded random campaign of operator roads through the real window. Each
 // road starts from a random device (running at random versions, held in its
 // boot loader with random regions erased, bare, or with its run region
-// erased), injects at most one random fault (a failing status or an unplug,
+// erased), injects at most one random fault (a failing status, an unplug, or
+// a call that does not return until the device is unplugged once it is late,
 // on a random library function, before the check or before the flow it
 // offers), plays the operator (Check, a random answer to the downgrade
 // question, the offered button), then takes the fault away, plugs the device
@@ -21,6 +22,7 @@
 // is replayed on its own.
 #include "consoledriver.h"
 #include "consolelines.h"
+#include "flowcontrol.h"
 #include "simdevicefile.h"
 
 #include <QApplication>
@@ -30,6 +32,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
@@ -46,6 +49,9 @@ const QStringList kFunctions { "qdOpenDevice", "qdGetFirmwareVersion", "qdGetDev
     "qdBootGetDeviceSerial", "qdBootGetSerialFromFlash", "qdBootCloseDevice",
     "qdBootClearBootSector", "qdBootWriteBootSector", "qdBootClearRunSector",
     "qdBootWriteRunSector", "qdBootClearFPGAProgram", "qdBootWriteFPGAProgram" };
+const QString kLateAdvice = QStringLiteral("If it stays silent, unplug it, restart the updater "
+                                           "and press Check Versions: Restore can then rewrite "
+                                           "its firmware.");
 const QStringList kFlashCalls { "qdBootClearBootSector", "qdBootWriteBootSector",
     "qdBootClearRunSector", "qdBootWriteRunSector", "qdBootClearFPGAProgram",
     "qdBootWriteFPGAProgram" };
@@ -87,6 +93,8 @@ QStringList argumentProblems(const Start &start, int serial)
     QStringList problems;
     const QString own = QString::number(serial);
     for (const QString &line : start.flowTrace) {
+        if (line.endsWith(QLatin1String(" stalls")))
+            continue; // said as the call starts; its end follows
         const QString name = line.section(QLatin1Char('('), 0, 0);
         const QString last = line.section(QLatin1String(") -> "), 0, 0).section(", ", -1);
         const bool runInUpdate = name == QLatin1String("qdBootWriteRunSector")
@@ -167,16 +175,19 @@ QJsonObject Road::randomDevice()
     }
 }
 
-// At most one fault: a failing status or an unplug, on any library call.
+// At most one fault: a failing status, an unplug, or a call the device does
+// not answer, on any library call.
 void Road::randomFault()
 {
-    const int draw = int(random.bounded(5));
+    const int draw = int(random.bounded(6));
     const QString function = kFunctions.at(int(random.bounded(int(kFunctions.size()))));
     static const int statuses[] = { 1, 2, 3, 7, -1 };
     if (draw < 2)
         fault = { { "fail", QJsonObject { { function, statuses[random.bounded(5)] } } } };
     else if (draw < 4)
         fault = { { "unplugDuring", function } };
+    else if (draw == 4)
+        fault = { { "stall", function } };
     faultBeforeCheck = random.bounded(2) == 0;
     answer = random.bounded(2) == 0 ? QMessageBox::Yes : QMessageBox::No;
 }
@@ -193,6 +204,16 @@ Start Road::startProgram(
         ConsoleDriver console;
         if (!console.exposed)
             problems << QStringLiteral("the window was not exposed");
+        // A call the device does not answer is ended as the operator is told
+        // to, once it is late: the device is unplugged.
+        QTimer operatorAtLateCall;
+        QObject::connect(&operatorAtLateCall, &QTimer::timeout, [&] {
+            if (console.lines().contains(kLateAdvice)) {
+                operatorAtLateCall.stop();
+                sim->update({ { "attached", false } });
+            }
+        });
+        operatorAtLateCall.start(10);
         console.box.setAnswer(answer);
         if (!console.press(console.checkButton()))
             problems << QStringLiteral("the check did not end");
@@ -200,8 +221,7 @@ Start Road::startProgram(
         if (!start.offered.isEmpty()) {
             beforeFlow();
             const qsizetype flowBefore = sim->trace().size();
-            const bool update = start.offered == QLatin1String("update");
-            if (!console.press(update ? console.updateButton() : console.restoreButton()))
+            if (!console.pressOffered())
                 problems << QStringLiteral("the %1 did not end").arg(start.offered);
             start.flowTrace = sim->trace().mid(flowBefore);
         }
@@ -253,6 +273,7 @@ QStringList Road::run()
     const Start road = startProgram(answer,
         faultBeforeCheck ? std::function<void()>([] {}) : std::function<void()>(injectFault));
     const QString faulty = fault.contains("fail") ? fault.value("fail").toObject().keys().value(0)
+        : fault.contains("stall")                 ? fault.value("stall").toString()
                                                   : fault.value("unplugDuring").toString();
     const bool faultReached = !faulty.isEmpty()
         && std::any_of(road.trace.begin(), road.trace.end(),
@@ -273,6 +294,7 @@ QStringList Road::run()
         replugged.insert("attached", true);
         replugged.remove("fail");
         replugged.remove("unplugDuring");
+        replugged.remove("stall");
         sim->write(replugged);
         const Start repair = startProgram(QMessageBox::Yes, [] {});
         if (repair.verdict == QLatin1String("success")
@@ -341,6 +363,9 @@ void tst_Campaign::initTestCase()
     // hundreds of them up.
     if (QFileInfo(QStringLiteral("/dev/shm")).isWritable())
         qputenv("TMPDIR", "/dev/shm");
+    // A stalled call is late within a fraction of a second. The devices'
+    // calls are instant: none other comes near it.
+    FlowControl::setMinute(std::chrono::milliseconds(50));
 }
 
 void tst_Campaign::roads()

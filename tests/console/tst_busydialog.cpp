@@ -5,6 +5,7 @@
 // conclusion.
 #include "consoledriver.h"
 #include "consolelines.h"
+#include "flowcontrol.h"
 #include "mqprogressdialog.h"
 #include "simdevicefile.h"
 #include "updater.h"
@@ -15,6 +16,8 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -164,6 +167,8 @@ private slots:
     void workerLinesBeforeConclusion();
     void refusalGoesWithTheFlow_data();
     void refusalGoesWithTheFlow();
+    void lateCall_data();
+    void lateCall();
 };
 
 void TestBusyDialog::cleanup()
@@ -418,6 +423,92 @@ void TestBusyDialog::refusalGoesWithTheFlow()
     QVERIFY(refusal.isNull() || !refusal->isVisible());
     QVERIFY(console.window.isVisible());
     QCOMPARE(visibleTopLevels(), QList<QWidget *> { &console.window });
+}
+
+void TestBusyDialog::lateCall_data()
+{
+    QTest::addColumn<QJsonObject>("device"); // one of its calls does not return
+    QTest::addColumn<int>("minutes"); // the call's deadline
+    QTest::addColumn<QJsonObject>("end"); // what makes the call return
+    QTest::addColumn<QStringList>("before"); // the flow's lines before the late ones
+    QTest::addColumn<QStringList>("after"); // and after them
+
+    const QJsonObject unplugged { { "attached", false } };
+    const QJsonObject answering { { "stall", "" } };
+    QTest::newRow("probe, unplugged")
+        << SimDeviceFile::device(4, 4, 6, { { "stall", "qdOpenDevice" } }) << 2 << unplugged
+        << ConsoleLines::heading("check")
+        << ConsoleLines::noDeviceProbe + ConsoleLines::notDetected;
+    QTest::newRow("boot sector, unplugged")
+        << SimDeviceFile::device(3, 5, 6, { { "stall", "qdBootClearBootSector" } }) << 2
+        << unplugged << ConsoleLines::heading("update") + ConsoleLines::updateStages.mid(0, 1)
+        << QStringList { "Failed Clearing" } + ConsoleLines::failure;
+    QTest::newRow("FPGA, answering again")
+        << SimDeviceFile::device(4, 5, 5, { { "stall", "qdBootWriteFPGAProgram" } }) << 18
+        << answering
+        << ConsoleLines::heading("update")
+            + QStringList { "Skipping boot Fx3, already current version.",
+                  "Skipping run Fx3, already current version.",
+                  "Updating FPGA, estimated 6 minutes." }
+        << ConsoleLines::success;
+}
+
+// A call the device does not answer is late at its deadline: the console says
+// so once, with what to do, and a close of the window then asks, No being the
+// default. Nothing is cancelled: the call that returns, late, ends the flow as
+// it would have ended anyway. (Yes, and a signal once late, end the program:
+// the road late-device.)
+void TestBusyDialog::lateCall()
+{
+    QFETCH(QJsonObject, device);
+    QFETCH(int, minutes);
+    QFETCH(QJsonObject, end);
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, after);
+
+    FlowControl::setMinute(std::chrono::milliseconds(20));
+    const auto realMinute = qScopeGuard([] { FlowControl::setMinute(std::chrono::minutes(1)); });
+    SimDeviceFile sim(device);
+    ConsoleDriver console;
+    QVERIFY(console.exposed);
+    const bool probe = before == ConsoleLines::heading("check");
+    if (!probe)
+        QVERIFY(console.press(console.checkButton()));
+    const int start = console.lines().size();
+    const QStringList late { QString::asprintf(
+                                 "The QD740N has not answered for %d minutes.", minutes),
+        "If it stays silent, unplug it, restart the updater and press Check Versions: Restore can "
+        "then rewrite its firmware." };
+
+    QString question;
+    bool noByDefault = false;
+    console.box.answerWithEnter();
+    console.box.beforeAnswer = [&](QMessageBox *box) {
+        question = box->text();
+        noByDefault = box->defaultButton() == box->button(QMessageBox::No);
+        return true;
+    };
+    QTimer::singleShot(0, this, [&] {
+        if (QTest::qWaitFor([&] { return console.lines().contains(late.constFirst()); })) {
+            console.window.close();
+            static_cast<void>(QTest::qWaitFor([&] { return console.box.answered() == 1; }));
+        }
+        sim.update(end); // whatever happened: the flow must end
+    });
+    QVERIFY(console.press(probe ? console.checkButton() : console.updateButton()));
+
+    QCOMPARE(console.lines().mid(start), before + late + after);
+    QCOMPARE(console.box.answered(), 1);
+    const QRegularExpressionMatch asked
+        = QRegularExpression("^The QD740N has not answered for (\\d+) minutes.\n"
+                             "Closing the updater now may leave it unusable; it can then be "
+                             "restored.\nClose anyway\\?$")
+              .match(question);
+    QVERIFY2(asked.hasMatch(), qPrintable(question));
+    QVERIFY(asked.captured(1).toInt() >= minutes);
+    QVERIFY(noByDefault);
+    QVERIFY(console.window.isVisible());
+    QVERIFY(!console.updater()->isFlowRunning());
 }
 
 QTEST_MAIN(TestBusyDialog)

@@ -68,6 +68,8 @@ expect_device_unchanged()
 
 # A running device that differs only in its run component: Update rewrites
 # the run sector and leaves the boot sector and the FPGA alone.
+readonly CLEAN_UP='qdBootCloseDevice(N) -> 0'$'\n''library unloaded'
+
 road_update()
 {
     device 740101 4 4 6
@@ -94,7 +96,11 @@ road_update()
     click Restore
     click 'Check Versions'
     close_app
-    expect_no_trace . "a button of the locked console started a flow" "$before"
+    # Nothing after the clicks but the library's own clean-up as the program
+    # ends: the update's boot-loader handle closed.
+    [ "$(trace_after "$before" | sed -E 's/\([0-9]+\)/(N)/')" = "$CLEAN_UP" ] \
+        || fail "a button of the locked console started a flow, or the library's clean-up at" \
+            "exit did not run; the trace after the clicks: $(trace_after "$before")"
 
     expect_firmware 740101
     expect_trace_line 'qdBootOpenDeviceBySerial(740101) -> 0'
@@ -515,7 +521,7 @@ road_signal_during_question()
 }
 
 # Started through nohup, the program leaves SIGHUP ignored: the terminal it
-# was started from may close. Its other signals are still held as usual.
+# was started from may close. Its other signals end it as usual.
 road_nohup()
 {
     device 740114 4 4 6
@@ -526,18 +532,73 @@ road_nohup()
     app_exited && fail "SIGHUP ended the program started through nohup"
     expect_line 'Firmware requires update.'
     kill_app TERM
-    [ "$APP_STATUS" = 0 ] || fail "the program ended with status $APP_STATUS after SIGTERM"
+    [ "$APP_STATUS" = 143 ] || fail "the program ended with status $APP_STATUS after SIGTERM"
 }
 
-# With no worker running, SIGTERM ends the program at once, as closing the
-# window would.
+# With no flow running, SIGTERM ends the program at once, as it ends any
+# program: also while it starts, before its window exists, in a library call
+# that does not return.
 road_idle_sigterm()
 {
+    device 740112 4 4 6 stall '"qdGetAPIVersion"'
+    APP_RUN=1
+    launch 1 "$WORK/trace.txt"
+    RUNNER_PID=$!
+    wait_until 10 "the program's process id" file_written "$WORK/run1.pid"
+    APP_PID=$(cat "$WORK/run1.pid")
+    wait_until "$START_TIMEOUT" "the version query to stall" \
+        grep -qxF 'qdGetAPIVersion() stalls' "$WORK/trace.txt"
+    kill_app TERM
+    [ "$APP_STATUS" = 143 ] || fail "the starting program ended with status $APP_STATUS after SIGTERM"
+
     device 740112 4 4 6
     start_app start
     kill_app TERM
-    [ "$APP_STATUS" = 0 ] || fail "the program ended with status $APP_STATUS after SIGTERM"
+    [ "$APP_STATUS" = 143 ] || fail "the program ended with status $APP_STATUS after SIGTERM"
     expect_no_trace '^qd(Open|Boot)' "the device was touched"
+}
+
+readonly QUESTION='The QD740N has not answered for N minutes.
+Closing the updater now may leave it unusable; it can then be restored.
+Close anyway?'
+
+# A device that stops answering in a boot sector clear, with the program's
+# test build, whose deadlines' minute lasts a second. At the deadline the
+# console says so; a close then asks whether to end the program, and Yes
+# ends it at once with status 1; a second copy starts after it, and once its
+# call is late too, SIGTERM ends it within seconds; a third copy starts.
+road_late_device()
+{
+    local late='The QD740N has not answered for 2 minutes.' run
+    device 740115 3 5 6 stall '"qdBootClearBootSector"'
+    for run in 1 2; do
+        start_app "start-$run"
+        flow check 'Check Versions'
+        press Update
+        wait_line "$late"
+        app_exited && fail "the program ended by itself on a late call"
+        shot "late-$run"
+        if [ "$run" = 1 ]; then
+            request_close
+            ask box
+            [ "$(sed -E 's/ for [0-9]+ minutes/ for N minutes/' <<<"$REPLY")" = "$QUESTION" ] \
+                || fail "the question says '$REPLY'"
+            shot question
+            log "answer the Warning box with Yes"
+            ask answer Yes
+            wait_until "$EXIT_TIMEOUT" "the program to end on Yes" app_exited
+            [ "$(cat "$WORK/run$APP_RUN.exit")" = 1 ] \
+                || fail "Yes ended the program with status $(cat "$WORK/run$APP_RUN.exit")"
+            wait "$RUNNER_PID" 2>/dev/null
+            APP_PID=""
+        else
+            kill_app TERM
+            [ "$APP_STATUS" = 143 ] || fail "SIGTERM ended the late program with status $APP_STATUS"
+        fi
+    done
+    start_app after
+    close_app
+    expect_trace_match '^qdBootClearBootSector\([0-9]+\) stalls$' "the stalled clear"
 }
 
 readonly REFUSAL="The QD740N is being worked on. Closing the firmware updater now could \
@@ -771,11 +832,27 @@ road_desktop_closes()
     for ((run = 1; run <= ${QD740N_E2E_CLOSES:-5}; ++run)); do
         device 740203 4 4 6
         start_app "start-$run"
+        [ "$run" = 1 ] && expect_native_line
         flow check 'Check Versions'
         flow update Update
         expect_line "$SUCCESS" "$GREEN"
         close_app
+        # The library's own clean-up runs as the program ends, on Wayland too.
+        [ "$(tail -n 2 "$WORK/trace.txt" | sed -E 's/\([0-9]+\)/(N)/')" = "$CLEAN_UP" ] \
+            || fail "the device library's clean-up at exit did not run: $(tail -n 2 "$WORK/trace.txt")"
     done
+}
+
+# Natively on Wayland, and only there, the console says what that costs.
+expect_native_line()
+{
+    local native='The updater runs natively on Wayland: the busy dialog can be minimised.'
+    if [ "${E2E_PLATFORM:-}" = wayland ]; then
+        expect_line "$native"
+        return
+    fi
+    ask log
+    ! grep -qF "$native" <<<"$REPLY" || fail "the log says '$native' through Xwayland"
 }
 
 case $ROAD in
@@ -814,6 +891,7 @@ signal-during-question) road_signal_during_question ;;
 nohup) road_nohup ;;
 idle-sigterm) road_idle_sigterm ;;
 close-during-write) road_close_during_write ;;
+late-device) road_late_device ;;
 small-screen) road_small_screen ;;
 small-screen-scaled) road_small_screen_scaled ;;
 gnome-update | kwin-update) road_desktop_update ;;

@@ -605,11 +605,13 @@ kill_app()
 }
 
 # prepare_app: the program, its device library and firmware/ in a fresh
-# working folder, as they sit in the build's bin/ folder.
+# working folder, as they sit in the build's bin/ folder. E2E_PROGRAM names
+# a test build of the program to run in its place.
 prepare_app()
 {
     mkdir -p "$WORK/app" "$WORK/tmp" || fail "cannot lay out $WORK/app"
-    if ! cp "$BIN_DIR/qd740n-updater" "$BIN_DIR/libqd_api.so" "$WORK/app/" \
+    if ! cp "${E2E_PROGRAM:-$BIN_DIR/qd740n-updater}" "$WORK/app/qd740n-updater" \
+        || ! cp "$BIN_DIR/libqd_api.so" "$WORK/app/" \
         || ! cp -r "$BIN_DIR/firmware" "$WORK/app/"; then
         fail "cannot copy the program from $BIN_DIR"
     fi

@@ -24,8 +24,7 @@ void bringBack(SimDeviceFile &sim, int serial)
     const QString offered = console.offered();
     QVERIFY2(offered == QLatin1String("update") || offered == QLatin1String("restore"),
         qPrintable(console.lines().join(QLatin1Char('\n'))));
-    QVERIFY(console.press(
-        offered == QLatin1String("update") ? console.updateButton() : console.restoreButton()));
+    QVERIFY(console.pressOffered());
 
     const QStringList log = console.lines();
     QCOMPARE(log.mid(log.size() - 2), ConsoleLines::success);

@@ -64,10 +64,8 @@ private slots:
     void cleanup();
     void checkFlow_data();
     void checkFlow();
-    void updateFlow_data();
-    void updateFlow();
-    void restoreFlow_data();
-    void restoreFlow();
+    void writeFlow_data();
+    void writeFlow();
     void secondRunAfterUpdate();
     void unplugDuringFpgaWrite();
 };
@@ -160,12 +158,13 @@ void tst_Flows::checkFlow()
         QVERIFY2(!call.contains("Clear") && !call.contains("Write"), qPrintable(call));
 }
 
-void tst_Flows::updateFlow_data()
+void tst_Flows::writeFlow_data()
 {
+    QTest::addColumn<QString>("flow"); // the one the check offers: "update" or "restore"
     QTest::addColumn<QJsonObject>("device");
     QTest::addColumn<QStringList>("lines"); // the worker's, then the verdict
-    QTest::addColumn<QString>("firmwareAfter");
-    QTest::addColumn<QStringList>("untouched"); // calls the update must not make
+    QTest::addColumn<bool>("triesBootstrap"); // no boot loader answers the restore
+    QTest::addColumn<QStringList>("untouched"); // calls the flow must not make
 
     const QString skipBoot = "Skipping boot Fx3, already current version.";
     const QString skipRun = "Skipping run Fx3, already current version.";
@@ -176,53 +175,47 @@ void tst_Flows::updateFlow_data()
     const QStringList bootCalls { "qdBootClearBootSector", "qdBootWriteBootSector" };
     const QStringList runCalls { "qdBootClearRunSector", "qdBootWriteRunSector" };
     const QStringList fpgaCalls { "qdBootClearFPGAProgram", "qdBootWriteFPGAProgram" };
+    const QStringList restored = ConsoleLines::restoreStages + ConsoleLines::success;
+    const QJsonObject serial { { "serial", 740123 } };
 
-    QTest::newRow("4.4.6 run sector only")
-        << device(4, 4, 6) << QStringList { skipBoot, run, skipFpga } + ConsoleLines::success
-        << "4.5.6" << bootCalls + fpgaCalls;
-    QTest::newRow("0.0.0 everything")
-        << device(0, 0, 0) << QStringList { boot, run, fpga } + ConsoleLines::success << "4.5.6"
-        << QStringList();
-    QTest::newRow("5.5.6 downgrade of the boot sector")
-        << device(5, 5, 6) << QStringList { boot, skipRun, skipFpga } + ConsoleLines::success
-        << "4.5.6" << runCalls + fpgaCalls;
-    QTest::newRow("4.4.7 downgrade of the FPGA")
-        << device(4, 4, 7) << QStringList { skipBoot, run, fpga } + ConsoleLines::success << "4.5.6"
-        << bootCalls;
-    QTest::newRow("device gone") << device(4, 4, 6, failing("qdBootOpenDeviceBySerial"))
-                                 << QStringList { "Cannot Find Device" } + ConsoleLines::failure
-                                 << "4.4.6" << bootCalls + runCalls + fpgaCalls;
-    QTest::newRow("boot clear fails")
-        << device(3, 4, 5, failing("qdBootClearBootSector"))
-        << QStringList { boot, "Failed Clearing" } + ConsoleLines::failure << "3.4.5"
-        << QStringList { "qdBootWriteBootSector" } + runCalls + fpgaCalls;
-    QTest::newRow("boot write fails")
-        << device(3, 4, 5, failing("qdBootWriteBootSector"))
-        << QStringList { boot, "Failed Writing" } + ConsoleLines::failure << "-.4.5"
+    QTest::newRow("update 4.4.6: run sector only")
+        << "update" << device(4, 4, 6)
+        << QStringList { skipBoot, run, skipFpga } + ConsoleLines::success << false
+        << bootCalls + fpgaCalls;
+    QTest::newRow("update 0.0.0: everything")
+        << "update" << device(0, 0, 0) << QStringList { boot, run, fpga } + ConsoleLines::success
+        << false << QStringList();
+    QTest::newRow("update 5.5.6: downgrade of the boot sector")
+        << "update" << device(5, 5, 6)
+        << QStringList { boot, skipRun, skipFpga } + ConsoleLines::success << false
         << runCalls + fpgaCalls;
-    QTest::newRow("run clear fails")
-        << device(4, 4, 5, failing("qdBootClearRunSector"))
-        << QStringList { skipBoot, run, "Failed Clearing" } + ConsoleLines::failure << "4.4.5"
-        << QStringList { "qdBootWriteRunSector" } + fpgaCalls;
-    QTest::newRow("run write fails")
-        << device(4, 4, 5, failing("qdBootWriteRunSector"))
-        << QStringList { skipBoot, run, "Failed Writing" } + ConsoleLines::failure << "4.-.5"
-        << fpgaCalls;
-    QTest::newRow("FPGA clear fails")
-        << device(4, 5, 5, failing("qdBootClearFPGAProgram"))
-        << QStringList { skipBoot, skipRun, fpga, "Failed Clearing" } + ConsoleLines::failure
-        << "4.5.5" << QStringList { "qdBootWriteFPGAProgram" };
-    QTest::newRow("FPGA write fails")
-        << device(4, 5, 5, failing("qdBootWriteFPGAProgram"))
-        << QStringList { skipBoot, skipRun, fpga, "Failed Writing" } + ConsoleLines::failure
-        << "4.5.-" << QStringList();
+    QTest::newRow("update 4.4.7: downgrade of the FPGA")
+        << "update" << device(4, 4, 7)
+        << QStringList { skipBoot, run, fpga } + ConsoleLines::success << false << bootCalls;
+    // The probe's close leaves a held device in its boot loader, so the
+    // restore offered for it finds it there.
+    QTest::newRow("restore: held in its boot loader, complete firmware")
+        << "restore" << device(4, 4, 6, { { "bootLoader", true }, { "serial", 740123 } })
+        << restored << false << QStringList();
+    QTest::newRow("restore: boot loader, run sector erased")
+        << "restore" << device(3, -1, 3, serial) << restored << false << QStringList();
+    QTest::newRow("restore: boot loader, FPGA erased")
+        << "restore" << device(4, 5, -1, serial) << restored << false << QStringList();
+    QTest::newRow("restore: bootstrap, boot sector erased")
+        << "restore" << device(-1, 5, 6, serial) << restored << true << QStringList();
+    QTest::newRow("restore: bootstrap, all erased")
+        << "restore" << device(-1, -1, -1, serial) << restored << true << QStringList();
 }
 
-void tst_Flows::updateFlow()
+// The flow the check offers, pressed, ends in success: the lines, the device
+// at 4.5.6 with its own serial, only the calls the flow needs, and a console
+// locked for good. (Each failure, strictly: tst_faults.)
+void tst_Flows::writeFlow()
 {
+    QFETCH(QString, flow);
     QFETCH(QJsonObject, device);
     QFETCH(QStringList, lines);
-    QFETCH(QString, firmwareAfter);
+    QFETCH(bool, triesBootstrap);
     QFETCH(QStringList, untouched);
 
     SimDeviceFile sim(device);
@@ -234,138 +227,29 @@ void tst_Flows::updateFlow()
     console.box.setAnswer(QMessageBox::Yes);
     QVERIFY(console.press(console.checkButton()));
     QCOMPARE(console.box.answered(), newer ? 1 : 0);
-    QCOMPARE(console.offered(), "update");
+    QCOMPARE(console.offered(), flow);
 
     const int before = console.lines().size();
     sim.clearTrace();
-    QVERIFY(console.press(console.updateButton()));
+    QVERIFY(console.pressOffered());
 
-    QCOMPARE(console.lines().mid(before), ConsoleLines::heading("update") + lines);
-    // The console is locked for good; its log can still be read.
+    QCOMPARE(console.lines().mid(before), ConsoleLines::heading(flow) + lines);
     const QStringList lockProblems = console.lockProblems();
     QVERIFY2(lockProblems.isEmpty(), qPrintable(lockProblems.join("; ")));
 
     const QJsonObject after = sim.read();
-    QCOMPARE(SimDeviceFile::firmwareOf(after), firmwareAfter);
-    QCOMPARE(after.value("serial").toInt(), defaultSerial);
+    QCOMPARE(SimDeviceFile::firmwareOf(after), "4.5.6");
+    QCOMPARE(after.value("serial"), device.value("serial"));
     const QStringList calls = sim.traceNames();
-    QCOMPARE(calls.value(0), "qdBootOpenDeviceBySerial");
-    for (const QString &call : untouched)
-        QVERIFY2(!calls.contains(call), qPrintable(call + " was called"));
-}
-
-void tst_Flows::restoreFlow_data()
-{
-    QTest::addColumn<QJsonObject>("device");
-    QTest::addColumn<bool>("unplugFirst"); // the device is pulled out after the check
-    QTest::addColumn<QStringList>("lines"); // the worker's, then the verdict
-    QTest::addColumn<QString>("firmwareAfter");
-    QTest::addColumn<bool>("triesBootstrap"); // no boot loader answers the restore
-    QTest::addColumn<QStringList>("untouched"); // calls the restore must not make
-
-    const QString boot = ConsoleLines::restoreStages.at(0);
-    const QString run = ConsoleLines::restoreStages.at(1);
-    const QJsonObject serial { { "serial", 740123 } };
-    // Without a run sector the device has nothing to run and waits in its boot loader.
-    auto waiting = [&](const char *call) {
-        QJsonObject extra = failing(call);
-        extra.insert("serial", 740123);
-        return device(3, -1, 3, extra);
-    };
-    const QStringList fpgaCalls { "qdBootClearFPGAProgram", "qdBootWriteFPGAProgram" };
-    const QStringList none;
-
-    // The probe's close leaves a held device in its boot loader, so the
-    // restore offered for it finds it there.
-    QTest::newRow("held in its boot loader, complete firmware")
-        << device(4, 4, 6, { { "bootLoader", true }, { "serial", 740123 } }) << false
-        << ConsoleLines::restoreStages + ConsoleLines::success << "4.5.6" << false << none;
-    QTest::newRow("boot loader, run sector erased")
-        << device(3, -1, 3, serial) << false << ConsoleLines::restoreStages + ConsoleLines::success
-        << "4.5.6" << false << none;
-    QTest::newRow("boot loader, FPGA erased")
-        << device(4, 5, -1, serial) << false << ConsoleLines::restoreStages + ConsoleLines::success
-        << "4.5.6" << false << none;
-    QTest::newRow("bootstrap, boot sector erased")
-        << device(-1, 5, 6, serial) << false << ConsoleLines::restoreStages + ConsoleLines::success
-        << "4.5.6" << true << none;
-    QTest::newRow("bootstrap, all erased")
-        << device(-1, -1, -1, serial) << false
-        << ConsoleLines::restoreStages + ConsoleLines::success << "4.5.6" << true << none;
-    QTest::newRow("boot clear fails")
-        << waiting("qdBootClearBootSector") << false
-        << QStringList { boot, "Failed clearing boot Fx3 device." } + ConsoleLines::failure
-        << "3.-.3" << false
-        << QStringList { "qdBootWriteBootSector", "qdBootClearRunSector" } + fpgaCalls;
-    QTest::newRow("boot write fails")
-        << waiting("qdBootWriteBootSector") << false
-        << QStringList { boot, "Failed writing boot Fx3." } + ConsoleLines::failure << "-.-.3"
-        << false << QStringList { "qdBootClearRunSector" } + fpgaCalls;
-    QTest::newRow("run clear fails")
-        << waiting("qdBootClearRunSector") << false
-        << QStringList { boot, run, "Failed clearing run Fx3 device." } + ConsoleLines::failure
-        << "4.-.3" << false << QStringList { "qdBootWriteRunSector" } + fpgaCalls;
-    QTest::newRow("run write fails")
-        << waiting("qdBootWriteRunSector") << false
-        << QStringList { boot, run, "Failed writing run Fx3." } + ConsoleLines::failure << "4.-.3"
-        << false << fpgaCalls;
-    QTest::newRow("FPGA clear fails")
-        << waiting("qdBootClearFPGAProgram") << false
-        << ConsoleLines::restoreStages + QStringList { "Failed clearing FPGA." }
-            + ConsoleLines::failure
-        << "4.5.3" << false << QStringList { "qdBootWriteFPGAProgram" };
-    QTest::newRow("FPGA write fails") << waiting("qdBootWriteFPGAProgram") << false
-                                      << ConsoleLines::restoreStages
-            + QStringList { "Failed writing FPGA." } + ConsoleLines::failure
-                                      << "4.5.-" << false << none;
-    QTest::newRow("unplugged after the check")
-        << device(3, -1, 3, serial) << true
-        << QStringList { "Failed to open device." } + ConsoleLines::failure << "3.-.3" << true
-        << QStringList { "qdBootClearBootSector", "qdBootWriteBootSector" };
-}
-
-void tst_Flows::restoreFlow()
-{
-    QFETCH(QJsonObject, device);
-    QFETCH(bool, unplugFirst);
-    QFETCH(QStringList, lines);
-    QFETCH(QString, firmwareAfter);
-    QFETCH(bool, triesBootstrap);
-    QFETCH(QStringList, untouched);
-
-    SimDeviceFile sim(device);
-    ConsoleDriver console;
-    QVERIFY(console.exposed);
-    QVERIFY(console.press(console.checkButton()));
-    QCOMPARE(console.offered(), "restore");
-    QCOMPARE(console.box.answered(), 0);
-    QVERIFY(afterBanner(console).contains("Found serial 740123"));
-
-    if (unplugFirst)
-        sim.update({ { "attached", false } });
-    const int before = console.lines().size();
-    sim.clearTrace();
-    QVERIFY(console.press(console.restoreButton()));
-
-    QCOMPARE(console.lines().mid(before), ConsoleLines::heading("restore") + lines);
-    const QStringList lockProblems = console.lockProblems();
-    QVERIFY2(lockProblems.isEmpty(), qPrintable(lockProblems.join("; ")));
-
-    const QJsonObject after = sim.read();
-    QCOMPARE(SimDeviceFile::firmwareOf(after), firmwareAfter);
-    QCOMPARE(after.value("serial").toInt(), 740123);
-    const QStringList calls = sim.traceNames();
-    QCOMPARE(calls.value(0), "qdBootOpenDevice");
+    const bool restore = flow == "restore";
+    QCOMPARE(calls.value(0), restore ? "qdBootOpenDevice" : "qdBootOpenDeviceBySerial");
     QCOMPARE(calls.contains("qdOpenBootstrapDevice"), triesBootstrap);
     for (const QString &call : untouched)
         QVERIFY2(!calls.contains(call), qPrintable(call + " was called"));
-    // Only a complete restore lets the device go: closed, it runs its new firmware.
-    if (firmwareAfter == "4.5.6") {
-        QCOMPARE(calls.constLast(), "qdBootCloseDevice");
-        QCOMPARE(after.value("bootLoader").toBool(), false);
-    } else {
-        QVERIFY(!calls.contains("qdBootCloseDevice"));
-    }
+    // A restore lets the device go: closed, it runs its new firmware. An
+    // update leaves its boot-loader handle open.
+    QCOMPARE(calls.constLast() == "qdBootCloseDevice", restore);
+    QCOMPARE(after.value("bootLoader").toBool(), false);
 }
 
 void tst_Flows::secondRunAfterUpdate()

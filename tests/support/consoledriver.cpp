@@ -69,6 +69,14 @@ bool ConsoleDriver::press(QPushButton *button)
     return QTest::qWaitFor([] { return !QApplication::activeModalWidget(); });
 }
 
+bool ConsoleDriver::pressOffered()
+{
+    const QString next = offered();
+    if (next == QLatin1String("update"))
+        return press(updateButton());
+    return next == QLatin1String("restore") && press(restoreButton());
+}
+
 QStringList ConsoleDriver::lines() const
 {
     return LogReader(logView()).lines();

@@ -27,6 +27,9 @@ public:
     // and left no dialog on screen; false where the button could not be
     // pressed.
     bool press(QPushButton *button);
+    // Presses the one of Update and Restore that the check offered, as press()
+    // does; false where the check offered neither.
+    bool pressOffered();
 
     QStringList lines() const; // the log, as LogReader reads it
     // Which of Update and Restore the operator may press now: "", "update",
