@@ -208,7 +208,8 @@ Start Road::startProgram(
         // to, once it is late: the device is unplugged.
         QTimer operatorAtLateCall;
         QObject::connect(&operatorAtLateCall, &QTimer::timeout, [&] {
-            if (console.lines().contains(kLateAdvice)) {
+            if (console.lines().contains(kLateAdvice)
+                && sim->trace().value(sim->trace().size() - 1).endsWith(QLatin1String(" stalls"))) {
                 operatorAtLateCall.stop();
                 sim->update({ { "attached", false } });
             }
