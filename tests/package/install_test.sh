@@ -4,7 +4,7 @@
 # working directory on a virtual X display. The program must come up with its
 # window (so it found its device library), run in the installed data folder
 # with the installed library loaded, and bootstrap a bare device from
-# ./firmware/qd740n_boot_4.img when Check Versions is pressed (so it found its
+# its private copy of ./firmware/qd740n_boot_4.img when Check Versions is pressed (so it found its
 # images), with its window icon set. The checksum list, in the build's
 # firmware folder and installed beside the images, passes sha256sum -c.
 #
@@ -134,8 +134,9 @@ grep -q '^qdGetAPIVersion()' "$tmp/trace.txt" || fail "the device library was no
 timeout 10 xdotool windowfocus --sync "$window" || fail "cannot focus the window"
 timeout 10 xdotool key --delay 50 Tab space || fail "cannot type into the window"
 
-expected='qdOpenBootstrapDevice("./firmware/qd740n_boot_4.img") -> 0'
-wait_until 30 "$app" grep -qxF "$expected" "$tmp/trace.txt" \
+# It is handed its private copy of the boot image from that folder.
+expected='^qdOpenBootstrapDevice\("/[^"]*/flow-[^"]*/firmware/qd740n_boot_4\.img"\) -> 0$'
+wait_until 30 "$app" grep -qxE "$expected" "$tmp/trace.txt" \
     || fail "the trace has no line: $expected"
 
 # The icon built into the program reaches the window system.

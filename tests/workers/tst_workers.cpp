@@ -4,6 +4,7 @@
 #include "checkversionthread.h"
 #include "detectstate.h"
 #include "devicelibrary.h"
+#include "privatefolder.h"
 #include "restorethread.h"
 #include "simdevicefile.h"
 #include "simimage.h"
@@ -11,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
@@ -20,6 +22,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cerrno>
 #ifndef Q_OS_WIN
 #include <sys/stat.h>
 #endif
@@ -30,9 +33,9 @@ namespace {
 constexpr int kSerial = 512377;
 constexpr unsigned long kDeadlineMs = 30000; // generous: every device call is instant here
 
-const QString kBootPath = QStringLiteral("\"./firmware/qd740n_boot_4.img\"");
-const QString kRunPath = QStringLiteral("\"./firmware/qd740n_run_5.img\"");
-const QString kFpgaPath = QStringLiteral("\"./firmware/qd740n_fpga_6.rbf\"");
+const QString kBootImage = QStringLiteral("qd740n_boot_4.img");
+const QString kRunImage = QStringLiteral("qd740n_run_5.img");
+const QString kFpgaImage = QStringLiteral("qd740n_fpga_6.rbf");
 
 // The steps of a run as the tables write them: a device call with the status
 // it answered, or a line the worker said.
@@ -179,21 +182,43 @@ void checkHandles(const QList<TraceCall> &calls, int closes)
     QCOMPARE(closed, closes);
 }
 
-// The image paths and numbers the device received: the target images, the
-// serial where the boot sector is written and `runValue` with the run sector.
+// The library is handed the flow's private copy of an image, never the file
+// in ./firmware/: an absolute path in a flow's folder of the private folder,
+// ending in firmware/<the image's name>.
+void checkCopy(QString quoted, const QString &image)
+{
+    QString why;
+    const QString privateFolder = PrivateFolder::path(why);
+    QVERIFY2(!privateFolder.isEmpty(), qPrintable(why));
+    const QString path = QDir::fromNativeSeparators(
+        quoted.mid(1, quoted.size() - 2).replace(QLatin1String("\\\\"), QLatin1String("\\")));
+    QVERIFY2(path.startsWith(privateFolder + QStringLiteral("/flow-"))
+            && path.endsWith(QStringLiteral("/firmware/") + image),
+        qPrintable(path));
+    QVERIFY(path != QDir::current().absoluteFilePath(QStringLiteral("firmware/") + image));
+    QVERIFY2(!QFileInfo::exists(path), "the copy outlived its flow");
+}
+
+// The image paths and numbers the device received: copies of the target
+// images, the serial where the boot sector is written and `runValue` with the
+// run sector.
 void checkArguments(const QList<TraceCall> &calls, int serial, int runValue)
 {
     for (const TraceCall &c : calls) {
         if (c.name == QLatin1String("qdOpenBootstrapDevice"))
-            QCOMPARE(c.args, QStringList { kBootPath });
+            checkCopy(c.args.value(0), kBootImage);
         else if (c.name == QLatin1String("qdBootOpenDeviceBySerial"))
             QCOMPARE(c.args, QStringList { QString::number(serial) });
         else if (c.name == QLatin1String("qdBootWriteBootSector"))
-            QCOMPARE(c.args.mid(1), QStringList({ kBootPath, QString::number(serial) }));
+            checkCopy(c.args.value(1), kBootImage);
         else if (c.name == QLatin1String("qdBootWriteRunSector"))
-            QCOMPARE(c.args.mid(1), QStringList({ kRunPath, QString::number(runValue) }));
+            checkCopy(c.args.value(1), kRunImage);
         else if (c.name == QLatin1String("qdBootWriteFPGAProgram"))
-            QCOMPARE(c.args.mid(1), QStringList { kFpgaPath });
+            checkCopy(c.args.value(1), kFpgaImage);
+        if (c.name == QLatin1String("qdBootWriteBootSector"))
+            QCOMPARE(c.args.value(2), QString::number(serial));
+        else if (c.name == QLatin1String("qdBootWriteRunSector"))
+            QCOMPARE(c.args.value(2), QString::number(runValue));
     }
 }
 
@@ -232,9 +257,6 @@ int statusField(const DeviceStatus &status, const QString &key)
     return status.fpgaVersion;
 }
 
-const QString kBootImage = QStringLiteral("qd740n_boot_4.img");
-const QString kRunImage = QStringLiteral("qd740n_run_5.img");
-const QString kFpgaImage = QStringLiteral("qd740n_fpga_6.rbf");
 const QString kChecksumList = QStringLiteral("SHA256SUMS");
 
 // Spoils one file of the test's firmware/ folder: "missing", "empty", cut to
@@ -309,10 +331,17 @@ bool spoil(const SimDeviceFile &sim, const QString &name, const QString &damage)
 // only once the test runs in its own folder.
 const QString kWorkingFolder = QStringLiteral("<working folder>");
 
-QString cannotRead(const QString &image)
+// An image that cannot be used, and why; by default because it is missing.
+QStringList cannotRead(const QString &image, QString why = {})
 {
-    return say(
-        QStringLiteral("Cannot read firmware image %1/firmware/%2.").arg(kWorkingFolder, image));
+    if (why.isEmpty()) {
+        why = QStringLiteral("It cannot be opened: %1").arg(qt_error_string(ENOENT));
+        if (!why.endsWith(QLatin1Char('.')))
+            why += QLatin1Char('.');
+    }
+    return { say(QStringLiteral("Cannot read firmware image %1/firmware/%2.")
+                     .arg(kWorkingFolder, image)),
+        say(why) };
 }
 
 QString mismatch(const QString &image)
@@ -367,6 +396,8 @@ private slots:
     void restore();
     void probeRestoreProbe_data();
     void probeRestoreProbe();
+    void swapAfterCopy_data();
+    void swapAfterCopy();
 };
 
 // The workers call the build's simulated device as the program calls its
@@ -446,7 +477,7 @@ void TestWorkers::probe_data()
     // The boot image is checked before the bootstrap runs it: a bad one is
     // named, and the device is not called.
     QTest::newRow("boot image missing from firmware/")
-        << bare << kBootImage << "missing" << toBootstrap + QStringList { cannotRead(kBootImage) }
+        << bare << kBootImage << "missing" << toBootstrap + cannotRead(kBootImage)
         << int(NotDetected) << QJsonObject {};
     QTest::newRow("boot image truncated")
         << bare << kBootImage << "truncated" << toBootstrap + QStringList { mismatch(kBootImage) }
@@ -570,13 +601,14 @@ void TestWorkers::update_data()
                            << (stops ? regions(version.at(0), version.at(1), version.at(2))
                                      : target);
     };
-    imageRow("3.3.3, boot image missing", { 3, 3, 3 }, kBootImage, "missing",
-        { cannotRead(kBootImage) });
-    imageRow("4.2.6, run image empty", { 4, 2, 6 }, kRunImage, "empty", { cannotRead(kRunImage) });
-    imageRow("3.3.3, FPGA image missing", { 3, 3, 3 }, kFpgaImage, "missing",
-        { cannotRead(kFpgaImage) });
     imageRow(
-        "4.4.5, FPGA image empty", { 4, 4, 5 }, kFpgaImage, "empty", { cannotRead(kFpgaImage) });
+        "3.3.3, boot image missing", { 3, 3, 3 }, kBootImage, "missing", cannotRead(kBootImage));
+    imageRow("4.2.6, run image empty", { 4, 2, 6 }, kRunImage, "empty",
+        cannotRead(kRunImage, "It is empty."));
+    imageRow(
+        "3.3.3, FPGA image missing", { 3, 3, 3 }, kFpgaImage, "missing", cannotRead(kFpgaImage));
+    imageRow("4.4.5, FPGA image empty", { 4, 4, 5 }, kFpgaImage, "empty",
+        cannotRead(kFpgaImage, "It is empty."));
     imageRow("4.2.6, boot image missing but not written", { 4, 2, 6 }, kBootImage, "missing",
         opened + QStringList { skipBoot } + runWritten + QStringList { skipFpga });
     imageRow("4.5.3, run image empty but not written", { 4, 5, 3 }, kRunImage, "empty",
@@ -678,7 +710,9 @@ void TestWorkers::restore_data()
     QJsonObject target = regions(4, 5, 6);
     target.insert("bootLoader", false); // the closed device restarts into its firmware
     const QStringList notOpened = { call("qdBootOpenDevice", 2) };
-    const QStringList opened = { call("qdBootOpenDevice"), call("qdBootGetDeviceSerial") };
+    // A unit in its boot loader: its serial, then the one its flash holds.
+    const QStringList identified = { call("qdBootOpenDevice"), call("qdBootGetDeviceSerial") };
+    const QStringList opened = identified + QStringList { call("qdBootGetSerialFromFlash") };
     const QStringList bootstrapped = notOpened
         + QStringList { call("qdOpenBootstrapDevice"), call("qdBootGetSerialFromFlash") };
     const QString intact;
@@ -699,14 +733,14 @@ void TestWorkers::restore_data()
 
     // Every image is checked before the device is opened: nothing is called.
     QTest::newRow("boot region erased, boot image missing")
-        << bare << kBootImage << "missing" << int(Bootstrapped)
-        << QStringList { cannotRead(kBootImage) } << false << regions(erased, 3, 3);
+        << bare << kBootImage << "missing" << int(Bootstrapped) << cannotRead(kBootImage) << false
+        << regions(erased, 3, 3);
     QTest::newRow("boot loader, run image empty")
         << inBootLoader << kRunImage << "empty" << int(BootLoader)
-        << QStringList { cannotRead(kRunImage) } << false << regions(3, 3, 3);
+        << cannotRead(kRunImage, "It is empty.") << false << regions(3, 3, 3);
     QTest::newRow("boot loader, FPGA image missing")
-        << inBootLoader << kFpgaImage << "missing" << int(BootLoader)
-        << QStringList { cannotRead(kFpgaImage) } << false << regions(3, 3, 3);
+        << inBootLoader << kFpgaImage << "missing" << int(BootLoader) << cannotRead(kFpgaImage)
+        << false << regions(3, 3, 3);
     QTest::newRow("boot loader, run image truncated")
         << inBootLoader << kRunImage << "truncated" << int(BootLoader)
         << QStringList { mismatch(kRunImage) } << false << regions(3, 3, 3);
@@ -743,7 +777,7 @@ void TestWorkers::restore_data()
     swappedAfter.insert("serial", kSerial + 7);
     QTest::newRow("boot loader, another unit swapped in")
         << swapped << intact << intact << int(BootLoader)
-        << opened
+        << identified
             + QStringList { say(
                 QStringLiteral("Found serial %1, expected %2.").arg(kSerial + 7).arg(kSerial)) }
         << false << swappedAfter;
@@ -855,6 +889,63 @@ void TestWorkers::probeRestoreProbe()
     QCOMPARE(
         QList<int>({ after.status.bootVersion, after.status.runVersion, after.status.fpgaVersion }),
         QList<int>({ 4, 5, 6 }));
+}
+
+// Images replaced in ./firmware once the flow has taken its copies (here at
+// the worker's first line, before its first write) do not reach the device:
+// it is written with the bytes that were checked.
+void TestWorkers::swapAfterCopy_data()
+{
+    QTest::addColumn<bool>("update");
+
+    QTest::newRow("update of 3.3.3") << true;
+    QTest::newRow("restore in the boot loader") << false;
+}
+
+template <typename Worker> void runSwapping(Worker &worker, const SimDeviceFile &sim, Run &run)
+{
+    int swapped = 0;
+    QObject::connect(
+        &worker, &Worker::addLine, &worker,
+        [&](const QString &) {
+            for (const SimImage::Region region :
+                { SimImage::Boot, SimImage::Run, SimImage::Fpga }) {
+                QFile image(sim.firmwarePath(SimImage::fileName(region, 4 + int(region))));
+                const QByteArray other
+                    = SimImage::build(region, 3, SimImage::payloadFor(region, 3));
+                if (swapped < 3 && image.open(QIODevice::WriteOnly | QIODevice::Truncate)
+                    && image.write(other) == other.size())
+                    ++swapped;
+            }
+        },
+        Qt::DirectConnection);
+    runWorker(worker, &Worker::addLine, sim, run);
+    QCOMPARE(swapped, 3);
+}
+
+void TestWorkers::swapAfterCopy()
+{
+    QFETCH(bool, update);
+
+    SimDeviceFile sim(
+        device({ { "boot", 3 }, { "run", 3 }, { "fpga", 3 }, { "bootLoader", !update } }));
+    Run run;
+    bool succeeded = false;
+    if (update) {
+        UpdateVersionThread worker;
+        worker.status = DeviceStatus { Running, kSerial, 3, 3, 3 };
+        runSwapping(worker, sim, run);
+        succeeded = worker.succeeded;
+    } else {
+        RestoreThread worker;
+        worker.status = DeviceStatus { BootLoader, kSerial, 0, 0, 0 };
+        runSwapping(worker, sim, run);
+        succeeded = worker.succeeded;
+    }
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(succeeded);
+    checkDevice(sim, regions(4, 5, 6));
 }
 
 QTEST_GUILESS_MAIN(TestWorkers)
