@@ -109,6 +109,9 @@ LastingState DeviceFileStore::parse(const QJsonObject &object) const
     }
     if (object.contains("serial"))
         fresh.serial = integer(object.value("serial"), "serial", fresh.serial);
+    if (object.contains("bootLoaderSerial"))
+        fresh.bootLoaderSerial
+            = integer(object.value("bootLoaderSerial"), "bootLoaderSerial", fresh.serial);
     for (int region = 0; region < 3; ++region) {
         const char *field = regionFields[region];
         if (!object.contains(field))

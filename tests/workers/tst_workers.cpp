@@ -398,6 +398,8 @@ private slots:
     void probeRestoreProbe();
     void swapAfterCopy_data();
     void swapAfterCopy();
+    void restoreSerials_data();
+    void restoreSerials();
 };
 
 // The workers call the build's simulated device as the program calls its
@@ -946,6 +948,71 @@ void TestWorkers::swapAfterCopy()
         return;
     QVERIFY(succeeded);
     checkDevice(sim, regions(4, 5, 6));
+}
+
+// The restore reads the serial the way the check found the unit, and never
+// writes a boot loader's serial over another one the flash holds.
+void TestWorkers::restoreSerials_data()
+{
+    QTest::addColumn<QJsonObject>("device");
+    QTest::addColumn<QJsonObject>("change"); // made between the check and the restore
+    QTest::addColumn<int>("found"); // the check's serial
+    QTest::addColumn<QStringList>("lines"); // the restore's; empty: it restored
+    QTest::addColumn<int>("serialAfter");
+
+    const int flash = 740400;
+    QTest::newRow("bootstrapped, stays in its boot loader")
+        << device({ { "boot", erased }, { "serial", flash }, { "bootLoaderSerial", 1 } })
+        << QJsonObject {} << flash << QStringList {} << flash;
+    QTest::newRow("boot loader and flash differ")
+        << device({ { "bootLoader", true }, { "serial", flash }, { "bootLoaderSerial", 1 } })
+        << QJsonObject {} << 1
+        << QStringList { "The QD740N's flash holds serial 740400, but its boot loader reports 1: "
+                         "nothing was written.",
+               "Cycle the power on the QD740N, restart the firmware updater and press Check "
+               "Versions; if the serials still differ, contact Marquell." }
+        << flash;
+    QTest::newRow("another unit swapped in")
+        << device({ { "bootLoader", true } }) << QJsonObject { { "serial", kSerial + 1 } }
+        << kSerial
+        << QStringList { QStringLiteral("Found serial %1, expected %2.")
+                             .arg(kSerial + 1)
+                             .arg(kSerial) }
+        << kSerial + 1;
+}
+
+void TestWorkers::restoreSerials()
+{
+    QFETCH(QJsonObject, device);
+    QFETCH(QJsonObject, change);
+    QFETCH(int, found);
+    QFETCH(QStringList, lines);
+    QFETCH(int, serialAfter);
+
+    SimDeviceFile sim(device);
+    Run check;
+    CheckVersionThread probe;
+    runWorker(probe, &CheckVersionThread::updateText, sim, check);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(probe.status.serial, found);
+    sim.update(change);
+
+    RestoreThread restore;
+    restore.status = probe.status;
+    Run run;
+    runWorker(restore, &RestoreThread::addLine, sim, run);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(restore.succeeded, lines.isEmpty());
+    if (!lines.isEmpty()) {
+        QCOMPARE(run.lines, lines);
+        for (const TraceCall &c : std::as_const(run.calls))
+            QVERIFY2(!c.name.contains(QLatin1String("Clear"))
+                    && !c.name.contains(QLatin1String("Write")),
+                qPrintable(c.name));
+    }
+    QCOMPARE(sim.read().value("serial").toInt(), serialAfter);
 }
 
 QTEST_GUILESS_MAIN(TestWorkers)
