@@ -395,8 +395,16 @@ own_folder_upgrade()
 {
     local program_files=$folder own="$WINEPREFIX/drive_c/QD740N" site
     [ ! -e "$program_files" ] || check_failed "$program_files is there before the check"
+    # Wine's icacls is a stub that only names what it was asked (on the fixme
+    # channel) and ends with 0: the rights themselves cannot be shown here,
+    # the installer's step can.
     # shellcheck disable=SC1003 # a Windows path
-    silently "the install into C:\\QD740N" "$installer" '/D=C:\QD740N'
+    WINEDEBUG=-all,fixme+icacls silently "the install into C:\\QD740N" "$installer" '/D=C:\QD740N' \
+        2>"$shots/own-install.log"
+    local rights='"C:\\QD740N" "/inheritance:r" "/grant:r" "*S-1-5-32-544:(OI)(CI)F" "*S-1-5-18:(OI)(CI)F" "*S-1-5-32-545:(OI)(CI)RX"'
+    grep -qF "icacls.exe\" $rights" "$shots/own-install.log" \
+        || check_failed "the install into C:\\QD740N did not restrict its rights: $(grep -i icacls "$shots/own-install.log")"
+    echo "The install into C:\\QD740N ran icacls $rights"
     [ -f "$own/qd740n-updater.exe" ] || check_failed "the install with /D= left no program in C:\\QD740N"
     [ ! -e "$program_files" ] || check_failed "the install with /D= wrote $program_files"
     folder=$own
