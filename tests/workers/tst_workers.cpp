@@ -4,6 +4,7 @@
 #include "checkversionthread.h"
 #include "detectstate.h"
 #include "devicelibrary.h"
+#include "firmwarecopies.h"
 #include "privatefolder.h"
 #include "restorethread.h"
 #include "simdevicefile.h"
@@ -16,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <QLockFile>
 #include <QSet>
 #include <QSignalSpy>
 #include <QStringEncoder>
@@ -400,6 +402,7 @@ private slots:
     void swapAfterCopy();
     void restoreSerials_data();
     void restoreSerials();
+    void leftoverCopies();
 };
 
 // The workers call the build's simulated device as the program calls its
@@ -1013,6 +1016,32 @@ void TestWorkers::restoreSerials()
                 qPrintable(c.name));
     }
     QCOMPARE(sim.read().value("serial").toInt(), serialAfter);
+}
+
+// At start the copies of a process that has gone are removed: those without
+// a lock, and those whose lock names a process that is not running; copies
+// another process holds stay.
+void TestWorkers::leftoverCopies()
+{
+    QString why;
+    const QDir folder(PrivateFolder::path(why));
+    QVERIFY2(folder.exists(), qPrintable(why));
+    const QString tag = QStringLiteral("flow-test%1-").arg(QCoreApplication::applicationPid());
+    for (const char *name : { "unlocked", "crashed", "held" })
+        QVERIFY(folder.mkpath(tag + QLatin1String(name) + QStringLiteral("/firmware")));
+    QFile crashed(folder.filePath(tag + QStringLiteral("crashed.lock")));
+    QVERIFY(crashed.open(QIODevice::WriteOnly));
+    crashed.write("4194000\ntst_workers\n\n"); // no such process
+    crashed.close();
+    QLockFile held(folder.filePath(tag + QStringLiteral("held.lock")));
+    QVERIFY(held.tryLock(0));
+
+    FirmwareCopies::removeLeftovers();
+    QVERIFY(!folder.exists(tag + QStringLiteral("unlocked")));
+    QVERIFY(!folder.exists(tag + QStringLiteral("crashed")));
+    QVERIFY(!folder.exists(tag + QStringLiteral("crashed.lock")));
+    QVERIFY(folder.exists(tag + QStringLiteral("held/firmware")));
+    QVERIFY(QDir(folder.filePath(tag + QStringLiteral("held"))).removeRecursively());
 }
 
 QTEST_GUILESS_MAIN(TestWorkers)
