@@ -33,7 +33,7 @@ constexpr qint64 chunkSize = qint64(1) * 1024 * 1024;
 
 QString absolutePath(const std::string &path)
 {
-    return QDir::toNativeSeparators(QFileInfo(QFile::decodeName(path.c_str())).absoluteFilePath());
+    return QFileInfo(QFile::decodeName(path.c_str())).absoluteFilePath();
 }
 
 bool isHex(const QByteArray &digits)

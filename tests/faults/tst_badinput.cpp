@@ -18,8 +18,6 @@
 #include <QMap>
 #include <QTest>
 
-#include <cerrno>
-
 #ifndef Q_OS_WIN
 #include <sys/stat.h>
 #endif
@@ -135,10 +133,9 @@ QStringList imageLines(const QString &damage, int component)
 {
     const QString path = kWorkingFolder + QLatin1Char('/') + imagePath(component);
     const QString cannotRead = QStringLiteral("Cannot read firmware image %1.").arg(path);
-    if (damage == QLatin1String("missing") || damage == QLatin1String("no firmware folder")) {
-        QString why = QStringLiteral("It cannot be opened: %1").arg(qt_error_string(ENOENT));
-        return { cannotRead, why.endsWith(QLatin1Char('.')) ? why : why + QLatin1Char('.') };
-    }
+    if (damage == QLatin1String("missing") || damage == QLatin1String("no firmware folder"))
+        return { cannotRead,
+            SimDeviceFile::notThere(damage == QLatin1String("no firmware folder")) };
     if (damage == QLatin1String("empty"))
         return { cannotRead, QStringLiteral("It is empty.") };
     if (damage.endsWith(QLatin1String("pipe")) || damage.endsWith(QLatin1String("device link")))
@@ -253,13 +250,13 @@ void tst_BadInput::operatorInput_data()
     // Every path is missing; the boot image is the first one the worker checks.
     QTest::newRow("running device, no firmware folder")
         << "running" << QString() << "no firmware folder" << 0 << "update"
-        << imageLines("missing", 0) << kNoCall;
+        << imageLines("no firmware folder", 0) << kNoCall;
     QTest::newRow("boot-loader device, no firmware folder")
         << "boot loader" << QString() << "no firmware folder" << 0 << "restore"
-        << imageLines("missing", 0) << kNoCall;
+        << imageLines("no firmware folder", 0) << kNoCall;
     QTest::newRow("bare device, no firmware folder")
         << "bare" << QString() << "no firmware folder" << 0 << "check"
-        << ConsoleLines::noDeviceProbe + imageLines("missing", 0) << kNoCall;
+        << ConsoleLines::noDeviceProbe + imageLines("no firmware folder", 0) << kNoCall;
 
     // Without the list the images are not verified, as the flows say: a
     // damaged one reaches the device library, which refuses it only once it

@@ -24,7 +24,6 @@
 #include <QTest>
 
 #include <algorithm>
-#include <cerrno>
 #ifndef Q_OS_WIN
 #include <sys/stat.h>
 #endif
@@ -336,11 +335,8 @@ const QString kWorkingFolder = QStringLiteral("<working folder>");
 // An image that cannot be used, and why; by default because it is missing.
 QStringList cannotRead(const QString &image, QString why = {})
 {
-    if (why.isEmpty()) {
-        why = QStringLiteral("It cannot be opened: %1").arg(qt_error_string(ENOENT));
-        if (!why.endsWith(QLatin1Char('.')))
-            why += QLatin1Char('.');
-    }
+    if (why.isEmpty())
+        why = SimDeviceFile::notThere();
     return { say(QStringLiteral("Cannot read firmware image %1/firmware/%2.")
                      .arg(kWorkingFolder, image)),
         say(why) };
