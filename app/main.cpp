@@ -1,5 +1,6 @@
 #include "devicelibrary.h"
 #include "devicelibrarylocation.h"
+#include "firmwarecopies.h"
 #include "mainwindow.h"
 #include "singlecopyguard.h"
 #include "windowsystemchoice.h"
@@ -50,6 +51,10 @@ int main(int argc, char **argv)
                                  "running: %1.\nThe updater does not start without that check.")
                       .arg(guard.failure()));
     }
+
+    // Copies of the firmware images left by a copy that crashed go now; those
+    // another process still uses stay.
+    FirmwareCopies::removeLeftovers();
 
     // The banner says which library was bound, or why none could be.
     DeviceLibrary::bind(location.library);

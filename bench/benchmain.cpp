@@ -16,6 +16,7 @@
 #include "mainwindow.h"
 
 #include "checkversionthread.h"
+#include "firmwarecopies.h"
 #include "targetfirmware.h"
 
 #include <QApplication>
@@ -269,8 +270,9 @@ struct ImageCheck
     double largeMs = 0.0; // one 64 MiB FPGA image
 };
 
-// The median time of checkImages() on the images below the working directory,
-// whose page cache is warm after the first run.
+// The median time to take the flow's checked copies of the images below the
+// working directory (read, hashed, written and held, then removed as a flow's
+// end removes them), whose page cache is warm after the first run.
 double checkMs(const std::vector<std::string> &paths, int runs)
 {
     std::vector<double> times;
@@ -278,7 +280,11 @@ double checkMs(const std::vector<std::string> &paths, int runs)
         QStringList lines;
         QElapsedTimer clock;
         clock.start();
-        const bool passed = checkImages(paths, lines);
+        bool passed = false;
+        {
+            FirmwareCopies copies;
+            passed = copies.take(paths, lines);
+        }
         times.push_back(double(clock.nsecsElapsed()) / 1e6);
         if (!passed || !lines.isEmpty())
             std::fprintf(stderr, "image check: %s\n", qPrintable(lines.join(QLatin1Char(' '))));
@@ -384,11 +390,12 @@ int main(int argc, char **argv)
         { "update flow overhead", QString::asprintf("%.1f ms", overheadMs),
             QString::asprintf("flow %.1f ms, library %.1f ms", overhead.flowMs, overhead.libraryMs),
             "-", "under 150 ms", overheadMs < 150.0 },
-        { QString::asprintf("image check, simulator's three images (%.0f KiB)", check.simulatorKiB),
+        { QString::asprintf(
+              "image check and copy, simulator's three images (%.0f KiB)", check.simulatorKiB),
             QString::asprintf("%.2f ms", check.simulatorMs),
             QString::asprintf("restore's device calls %.1f s", restoreSeconds),
             QString::asprintf("%.4f %%", 100.0 * checkRatio), "at most 1 %", checkRatio <= 0.01 },
-        { "image check, 64 MiB FPGA image", QString::asprintf("%.1f ms", check.largeMs),
+        { "image check and copy, 64 MiB FPGA image", QString::asprintf("%.1f ms", check.largeMs),
             QString::asprintf("FPGA update's device calls %.1f s", fpgaUpdateSeconds),
             QString::asprintf("%.3f %%", 100.0 * largeRatio), "at most 1 %",
             check.largeMs > 0 && largeRatio <= 0.01 },

@@ -82,10 +82,13 @@ string(CONCAT CPACK_NSIS_DEFINES
 # reads by path. The installer removes the version installed before itself,
 # after that check, rather than before its first page (as
 # CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL would, where nothing can run
-# before it). Both are the first commands of their sections.
+# before it). Both are the first commands of their sections. A folder outside
+# Program Files then gets rights that let only administrators change it,
+# before the files go into it.
 string(CONCAT CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS
     "  !insertmacro QD740N_REFUSE_WHILE_RUNNING \"run the installer\"\n"
-    "  !insertmacro QD740N_UNINSTALL_PREVIOUS")
+    "  !insertmacro QD740N_UNINSTALL_PREVIOUS\n"
+    "  !insertmacro QD740N_PROTECT_FOLDER")
 set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
     "  !insertmacro QD740N_REFUSE_WHILE_RUNNING \"run the uninstaller\"")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")

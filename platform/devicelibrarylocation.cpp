@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QList>
+#include <QPair>
 
 namespace {
 
@@ -35,8 +37,19 @@ DeviceLibraryLocation DeviceLibraryLocation::choose(
         return { QString(), packaged }; // a platform without sites
     const bool hasLibrary = hasTrace(site.library);
     const bool hasFirmware = hasTrace(site.firmware);
-    if (!hasLibrary && !hasFirmware)
+    if (!hasLibrary && !hasFirmware) {
+        // A library under another name, or anything else in the site's own
+        // folders, is a site that is not whole; an empty folder is none.
+        for (const QString &folder : site.folders) {
+            const QStringList entries = QDir(folder).entryList(
+                QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+            if (!entries.isEmpty()) {
+                return refused(QStringLiteral("The maker's library %1 is missing, but %2 holds %3.")
+                                   .arg(shown(site.library), shownFolder(folder), entries.first()));
+            }
+        }
         return { QString(), packaged };
+    }
 
     // What this user cannot reach is named with the system's reason, before
     // it could be taken for missing.
@@ -58,6 +71,29 @@ DeviceLibraryLocation DeviceLibraryLocation::choose(
         return refused(QStringLiteral("The maker's firmware folder %1 is installed, but its "
                                       "library %2 is missing.")
                            .arg(shownFolder(site.firmware), shown(site.library)));
+    }
+    const QString checksumList = QDir(site.firmware).filePath(QStringLiteral("SHA256SUMS"));
+    const QList<QPair<QString, QString>> guarded { { QStringLiteral("library"), site.library },
+        { QStringLiteral("firmware folder"), site.firmware },
+        { QStringLiteral("checksum list"), checksumList } };
+    for (const auto &[what, path] : guarded) {
+        if (path == checksumList && presence(path) == Presence::Absent)
+            continue;
+        QString where;
+        const QString mode = othersCanChange(path, where);
+        if (mode.isEmpty())
+            continue;
+        const QString named = path == site.firmware ? shownFolder(path) : shown(path);
+        if (QDir::cleanPath(where) == QDir::cleanPath(path)) {
+            return refused(
+                QStringLiteral("The maker's %1 %2 can be changed by users other than its "
+                               "owner (mode %3): only its owner and root may write it.")
+                    .arg(what, named, mode));
+        }
+        return refused(QStringLiteral("The maker's %1 %2 lies in %3, which users other than its "
+                                      "owner can change (mode %4): only its owner and root may "
+                                      "write there.")
+                           .arg(what, named, shownFolder(where), mode));
     }
     if (!(why = cannotWorkIn(site.home)).isEmpty()) {
         return refused(QStringLiteral("Cannot work in the site's folder %1: %2.")

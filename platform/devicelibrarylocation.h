@@ -2,14 +2,17 @@
 // any window: the packaged one beside the program, or a site's. A site keeps
 // the maker's library and images where no install, reinstall, upgrade or
 // uninstall touches them (the platform file says where). Any trace of a site
-// means that site, whole, or no start at all: half a site, or one this user
-// cannot read, would otherwise have the program work on the simulated device
-// and report success while the real one stays untouched. The packaged library
+// means that site, whole, or no start at all: half a site, one this user
+// cannot read, or a site folder holding anything, would otherwise have the
+// program work on the simulated device and report success while the real one
+// stays untouched. A site that users other than its owner and root can change
+// is refused too: anyone could plant another library or other images there. The packaged library
 // is used only where there is no trace of a site, and the library is always
 // one file named in full, never one the system would look for elsewhere.
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class DeviceLibraryLocation
 {
@@ -34,6 +37,8 @@ private:
         QString firmware;
         QString home;
         QString refusal;
+        // The site's own folders: anything in them is a trace of a site.
+        QStringList folders;
     };
     static Site site(const QString &programFolder, const QString &libraryName);
 
@@ -47,4 +52,9 @@ private:
     static QString cannotRead(const QString &file);
     static QString cannotEnter(const QString &folder);
     static QString cannotWorkIn(const QString &folder);
+
+    // The mode of the file, or of the first folder on its way, that users
+    // other than its owner and root can change, with `where` set to that file
+    // or folder; empty when there is none.
+    static QString othersCanChange(const QString &path, QString &where);
 };

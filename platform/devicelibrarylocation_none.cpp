@@ -37,3 +37,8 @@ QString DeviceLibraryLocation::cannotWorkIn(const QString &folder)
 {
     return QDir::setCurrent(folder) ? QString() : QStringLiteral("it cannot be entered");
 }
+
+QString DeviceLibraryLocation::othersCanChange(const QString &, QString &)
+{
+    return QString();
+}

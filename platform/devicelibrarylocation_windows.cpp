@@ -23,7 +23,7 @@ DeviceLibraryLocation::Site DeviceLibraryLocation::site(
 {
     const QDir site(QDir(programFolder).filePath(QStringLiteral("site")));
     return { site.filePath(libraryName), site.filePath(QStringLiteral("firmware")), site.path(),
-        QString() };
+        QString(), { site.path() } };
 }
 
 DeviceLibraryLocation::Presence DeviceLibraryLocation::presence(const QString &path)
@@ -73,4 +73,11 @@ QString DeviceLibraryLocation::cannotEnter(const QString &folder)
 QString DeviceLibraryLocation::cannotWorkIn(const QString &folder)
 {
     return SetCurrentDirectoryW(native(folder).c_str()) ? QString() : systemMessage(GetLastError());
+}
+
+// The installation folder, site\ included, lets only administrators change
+// it: the installer sets its rights.
+QString DeviceLibraryLocation::othersCanChange(const QString &, QString &)
+{
+    return QString();
 }

@@ -3,6 +3,7 @@
 #include "systemmessage.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <windows.h>
 
@@ -46,11 +47,21 @@ std::wstring moduleFileName(HMODULE module)
 // LoadLibraryExW with a full path loads that file. The library's own
 // dependencies come from its own folder first (a site's DLLs beside the
 // maker's), then from the program's folder and the system's; never from the
-// working folder or PATH. No box of Windows' own comes up for a file it
-// cannot load: the caller names it.
+// working folder or PATH. So do the DLLs it loads by bare name once it runs:
+// the process's default search is set to the program's folder, the system's
+// and the library's own folder before it is loaded. No box of Windows' own
+// comes up for a file it cannot load: the caller names it.
 bool LibraryFile::load(const QString &path)
 {
     const std::wstring file = QDir::toNativeSeparators(path).toStdWString();
+    const std::wstring folder
+        = QDir::toNativeSeparators(QFileInfo(path).absolutePath()).toStdWString();
+    if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)
+        || !AddDllDirectory(folder.c_str())) {
+        why = QStringLiteral("the folders its DLLs come from cannot be set: %1")
+                  .arg(systemMessage(GetLastError()));
+        return false;
+    }
     DWORD errorMode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &errorMode);
     const HMODULE module = LoadLibraryExW(

@@ -1,6 +1,7 @@
 #include "devicefilestore.h"
 
-#include <QFile>
+#include "regularfile.h"
+
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QSaveFile>
@@ -17,8 +18,28 @@ constexpr double maxTimeScale = 1000.0;
 const char *const regionFields[3] = { "boot", "run", "fpga" };
 
 // The program shows this text in its banner: an operator must see at once
-// that no real device is worked on.
+// that no real device is worked on, and, where no device file is named, why
+// no device is found.
 const char *const defaultApiVersion = "1.0.0 (SIMULATED QD740N, no real device is touched)";
+const char *const unnamedApiVersion = "1.0.0 (SIMULATED QD740N, no real device is touched; no "
+                                      "device attached: QD740N_SIM_DEVICE names no device file)";
+
+// A device file is a few lines of JSON.
+constexpr qint64 maxDeviceFileSize = qint64(1) * 1024 * 1024;
+
+// The device file, read through one descriptor: a named pipe or a device is
+// no device file, and is neither waited on nor read without end. False, with
+// `why`, when it cannot be read; `missing` when nothing is at the name.
+bool readDeviceFile(const QString &path, QByteArray &bytes, QString &why, bool *missing = nullptr)
+{
+    RegularFile file(path);
+    if (file.open(maxDeviceFileSize, QStringLiteral("1 MiB")) && file.readAll(bytes))
+        return true;
+    why = file.problem();
+    if (missing)
+        *missing = file.missing();
+    return false;
+}
 
 } // namespace
 
@@ -47,8 +68,12 @@ bool DeviceFileStore::reload(LastingState &state)
         state = LastingState();
     }
     fileUsable = false;
-    if (path.isEmpty())
-        return sameDevice; // the built-in device lives in memory only
+    if (path.isEmpty()) {
+        // No device file, no device: a simulator that stood in for a device
+        // nobody asked for would report work done on it.
+        state.attached = false;
+        return false;
+    }
 
     const std::optional<QJsonObject> object = read(path);
     if (!object) {
@@ -64,13 +89,14 @@ bool DeviceFileStore::reload(LastingState &state)
 // The file's top-level object, or nothing (and one line on standard error).
 std::optional<QJsonObject> DeviceFileStore::read(const QString &path) const
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        warn(path, file.errorString());
+    QByteArray bytes;
+    QString why;
+    if (!readDeviceFile(path, bytes, why)) {
+        warn(path, why);
         return std::nullopt;
     }
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError) {
         warn(path,
             QStringLiteral("not valid JSON: %1 at offset %2")
@@ -109,6 +135,9 @@ LastingState DeviceFileStore::parse(const QJsonObject &object) const
     }
     if (object.contains("serial"))
         fresh.serial = integer(object.value("serial"), "serial", fresh.serial);
+    if (object.contains("bootLoaderSerial"))
+        fresh.bootLoaderSerial
+            = integer(object.value("bootLoaderSerial"), "bootLoaderSerial", fresh.serial);
     for (int region = 0; region < 3; ++region) {
         const char *field = regionFields[region];
         if (!object.contains(field))
@@ -148,16 +177,21 @@ void DeviceFileStore::save(const LastingState &state, bool unplugConsumed)
 {
     if (!fileUsable || loadedPath.isEmpty())
         return;
-    QFile current(loadedPath);
-    if (current.open(QIODevice::ReadOnly)) {
-        const QJsonDocument document = QJsonDocument::fromJson(current.readAll());
-        // Windows replaces no file that is still open, not even by its reader.
-        current.close();
+    QByteArray bytes;
+    QString why;
+    bool missing = false;
+    // Windows replaces no file that is still open, not even by its reader:
+    // the file is closed once read.
+    if (readDeviceFile(loadedPath, bytes, why, &missing)) {
+        const QJsonDocument document = QJsonDocument::fromJson(bytes);
         if (!document.isObject()) {
             warn(loadedPath, QStringLiteral("no longer a device file, not overwritten"));
             return;
         }
         fileObject = document.object();
+    } else if (!missing) {
+        warn(loadedPath, why + QStringLiteral(" Not overwritten."));
+        return;
     }
     fileObject.insert("attached", state.attached);
     fileObject.insert("serial", state.serial);
@@ -183,10 +217,11 @@ void DeviceFileStore::save(const LastingState &state, bool unplugConsumed)
 // nothing yet.
 std::optional<QJsonObject> DeviceFileStore::peek(const QString &path)
 {
-    QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    QString why;
+    if (path.isEmpty() || !readDeviceFile(path, bytes, why))
         return std::nullopt;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
     if (!document.isObject())
         return std::nullopt;
     return document.object();
@@ -211,13 +246,14 @@ bool DeviceFileStore::versionQueryStalls()
 // Touches nothing of the loaded file, so it needs no lock of its caller's.
 std::optional<std::string> DeviceFileStore::apiVersion()
 {
-    std::optional<std::string> text = std::string(defaultApiVersion);
     const QString path = devicePath();
     if (path.isEmpty())
-        return text;
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-        const QJsonObject object = QJsonDocument::fromJson(file.readAll()).object();
+        return std::string(unnamedApiVersion);
+    std::optional<std::string> text = std::string(defaultApiVersion);
+    QByteArray bytes;
+    QString why;
+    if (readDeviceFile(path, bytes, why)) {
+        const QJsonObject object = QJsonDocument::fromJson(bytes).object();
         const QJsonValue value = object.value("apiVersion");
         if (value.isNull())
             text.reset(); // lets a test see the library hand back no text at all

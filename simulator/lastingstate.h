@@ -12,6 +12,9 @@ struct LastingState
 {
     bool attached = true;
     int serial = 740001;
+    // What the boot loader reports as the serial (qdBootGetDeviceSerial) and
+    // is opened by; empty: the serial in flash, as on a sound unit.
+    std::optional<int> bootLoaderSerial;
     std::optional<int> regions[3] = { 4, 4, 6 }; // by SimImage::Region; empty when erased
     bool bootLoader = false;
     double timeScale = 0.02;

@@ -67,6 +67,7 @@ void SimDevice::forgetPassingState()
 {
     handles.clear();
     enteredBootLoader = false;
+    bootstrapped = false;
 }
 
 void SimDevice::reload()
@@ -323,7 +324,9 @@ int SimDevice::bootOpenDevice(int *handle)
         return done(call, qdInitNoDevice);
     if (stallsUntilUnplugged("qdBootOpenDevice", call, std::nullopt))
         return done(call, qdInitNoDevice);
-    if (!state.attached || !regionValid(SimImage::Boot) || !inBootLoader())
+    // A unit this process bootstrapped waits in the boot loader it runs from
+    // RAM, though its boot region is erased, until it restarts.
+    if (!state.attached || !(regionValid(SimImage::Boot) || bootstrapped) || !inBootLoader())
         return done(call, qdInitNoDevice);
     spend(openSeconds, nullptr);
     return done(call, openHandle(HandleKind::Boot, handle));
@@ -340,7 +343,7 @@ int SimDevice::bootOpenDeviceBySerial(int *handle, int serial)
         return done(call, qdInitNoDevice);
     if (stallsUntilUnplugged("qdBootOpenDeviceBySerial", call, std::nullopt))
         return done(call, qdInitNoDevice);
-    if (!state.attached || !regionValid(SimImage::Boot) || serial != state.serial)
+    if (!state.attached || !regionValid(SimImage::Boot) || serial != bootLoaderSerial())
         return done(call, qdInitNoDevice);
     if (!inBootLoader()) {
         // A running device restarts into its boot loader; its normal handles die.
@@ -372,6 +375,7 @@ int SimDevice::openBootstrapDevice(int *handle, const char *path)
         return done(call, qdInitBadImage);
     spend(bootstrapSeconds, nullptr);
     enteredBootLoader = true;
+    bootstrapped = true;
     return done(call, openHandle(HandleKind::Boot, handle));
 }
 
@@ -387,8 +391,10 @@ int SimDevice::bootGetSerial(const char *name, int handle, int *serial)
         return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Boot))
         return done(call, qdInitBadHandle);
-    if (serial)
-        *serial = state.serial;
+    if (serial) {
+        const bool fromBootLoader = QByteArray(name) == "qdBootGetDeviceSerial";
+        *serial = fromBootLoader ? bootLoaderSerial() : state.serial;
+    }
     return done(call, qdInitSuccess);
 }
 

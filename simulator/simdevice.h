@@ -49,6 +49,7 @@ private:
     bool regionValid(SimImage::Region region) const { return state.regions[region].has_value(); }
     bool allRegionsValid() const;
     bool inBootLoader() const;
+    int bootLoaderSerial() const { return state.bootLoaderSerial.value_or(state.serial); }
     bool usable(int handle, HandleKind kind) const;
     int openHandle(HandleKind kind, int *handle);
     int injected(const char *name) const;
@@ -76,6 +77,7 @@ private:
     std::map<int, Handle> handles;
     int nextHandle = 1;
     bool enteredBootLoader = false;
+    bool bootstrapped = false; // brought up from a boot image: its boot loader runs from RAM
 
     QMutex versionMutex;
     std::set<std::string> versionTexts; // returned pointers must stay valid

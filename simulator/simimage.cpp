@@ -1,9 +1,11 @@
 #include "simimage.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "regularfile.h"
+
 #include <QtEndian>
 #include <zlib.h>
+
+#include <limits>
 
 qint64 SimImage::maxPayload(Region region)
 {
@@ -75,26 +77,27 @@ SimImage::Check SimImage::check(const QByteArray &image, Region expected)
     return result;
 }
 
+// Read through one descriptor: a named pipe or a device is no image, and
+// never more is read than a valid image can hold.
 SimImage::Check SimImage::checkFile(const QString &path, Region expected)
 {
     Check result;
-    QFile file(path);
-    if (!QFileInfo::exists(path)) {
-        result.problem = Missing;
-        result.text = QStringLiteral("no such file");
-        return result;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.problem = Unreadable;
-        result.text = file.errorString();
-        return result;
-    }
-    // Never read more than a valid image can hold.
+    RegularFile file(path);
     const qint64 limit = headerSize + maxPayload(expected);
-    const QByteArray image = file.read(limit + 1);
-    if (image.size() > limit) {
+    QByteArray image;
+    if (!file.open(std::numeric_limits<qint64>::max(), QStringLiteral("any size"))) {
+        result.problem = file.missing() ? Missing : Unreadable;
+        result.text = file.problem();
+        return result;
+    }
+    if (file.size() > limit) {
         result.problem = Oversized;
         result.text = QStringLiteral("file larger than the region");
+        return result;
+    }
+    if (!file.readAll(image)) {
+        result.problem = Unreadable;
+        result.text = file.problem();
         return result;
     }
     return check(image, expected);

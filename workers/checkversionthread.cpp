@@ -1,6 +1,7 @@
 #include "checkversionthread.h"
 
 #include "detectstate.h"
+#include "firmwarecopies.h"
 #include "qd_api.h"
 #include "targetfirmware.h"
 
@@ -46,16 +47,18 @@ void CheckVersionThread::run()
     emit updateText(QStringLiteral("Failed to open QD740N boot device."));
     emit updateText(QStringLiteral("Looking to bootstrap QD740N."));
     // The bootstrap runs the boot image on the device: a damaged one must be
-    // named here, not taken for a device that is not there.
+    // named here, not taken for a device that is not there. The library
+    // reads the flow's checked copy of it.
+    FirmwareCopies copies;
     QStringList imageLines;
-    const bool imageGood = checkImages({ bootImagePath() }, imageLines);
+    const bool imageGood = copies.take({ bootImagePath() }, imageLines);
     for (const QString &line : std::as_const(imageLines))
         emit updateText(line);
     if (!imageGood) {
         status.state = NotDetected;
         return;
     }
-    if (qdOpenBootstrapDevice(&handle, bootImagePath().c_str()) != qdInitSuccess) {
+    if (qdOpenBootstrapDevice(&handle, copies.path(bootImagePath())) != qdInitSuccess) {
         status.state = NotDetected; // no handle was obtained, so nothing to close
         return;
     }

@@ -1,5 +1,6 @@
 #include "updateversionthread.h"
 
+#include "firmwarecopies.h"
 #include "qd_api.h"
 #include "targetfirmware.h"
 
@@ -23,8 +24,11 @@ void UpdateVersionThread::run()
         images.push_back(runImagePath());
     if (status.fpgaVersion != kTargetFpgaVersion)
         images.push_back(fpgaImagePath());
+    // The library reads the flow's checked copies of the images it writes,
+    // never the files in ./firmware/, which may change while it works.
+    FirmwareCopies copies;
     QStringList imageLines;
-    const bool imagesGood = checkImages(images, imageLines);
+    const bool imagesGood = copies.take(images, imageLines);
     for (const QString &line : std::as_const(imageLines))
         emit addLine(line);
     if (!imagesGood)
@@ -45,7 +49,7 @@ void UpdateVersionThread::run()
             emit addLine(QStringLiteral("Failed Clearing"));
             return;
         }
-        if (qdBootWriteBootSector(handle, bootImagePath().c_str(), status.serial)
+        if (qdBootWriteBootSector(handle, copies.path(bootImagePath()), status.serial)
             != qdInitSuccess) {
             emit addLine(QStringLiteral("Failed Writing"));
             return;
@@ -64,7 +68,7 @@ void UpdateVersionThread::run()
             return;
         }
         // The run-sector write takes -1 here, not the serial.
-        if (qdBootWriteRunSector(handle, runImagePath().c_str(), -1) != qdInitSuccess) {
+        if (qdBootWriteRunSector(handle, copies.path(runImagePath()), -1) != qdInitSuccess) {
             emit addLine(QStringLiteral("Failed Writing"));
             return;
         }
@@ -82,7 +86,7 @@ void UpdateVersionThread::run()
         emit addLine(QStringLiteral("Failed Clearing"));
         return;
     }
-    if (qdBootWriteFPGAProgram(handle, fpgaImagePath().c_str(), progress) != qdInitSuccess) {
+    if (qdBootWriteFPGAProgram(handle, copies.path(fpgaImagePath()), progress) != qdInitSuccess) {
         emit addLine(QStringLiteral("Failed Writing"));
         return;
     }

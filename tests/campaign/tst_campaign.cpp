@@ -7,6 +7,9 @@
 // offers), plays the operator (Check, a random answer to the downgrade
 // question, the offered button), then takes the fault away, plugs the device
 // back in and repairs it with at most two ordinary starts of the program.
+// Some roads also replace one image with another version between the check
+// and the flow, and some units' boot loaders report another serial than the
+// one in their flash.
 // After every road:
 //  - a success verdict means the device holds 4.5.6 with its own serial;
 //  - the serial never changes;
@@ -15,7 +18,12 @@
 //    was reached;
 //  - the device library gets the device's serial where a serial belongs, and
 //    -1 as the update's run-sector value;
-//  - the repair brings the device to 4.5.6 with its own serial.
+//  - no image other than the target's reaches the device (the replacement
+//    is of a version no device holds);
+//  - a unit found in its boot loader whose boot loader reports another serial
+//    is never written (its flash serial is readable);
+//  - the repair brings the device to 4.5.6 with its own serial, but for such
+//    a unit.
 // QD740N_CAMPAIGN_SEED sets the seed, QD740N_CAMPAIGN_ROADS the number of
 // roads and QD740N_CAMPAIGN_FIRST the first road's number; each road draws
 // from the seed and its number alone, so a failing road, printed with both,
@@ -24,8 +32,11 @@
 #include "consolelines.h"
 #include "flowcontrol.h"
 #include "simdevicefile.h"
+#include "simimage.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QMap>
@@ -42,6 +53,8 @@
 namespace {
 
 constexpr quint32 kDefaultSeed = 740456;
+// The version of a replaced image: no device of the campaign holds it.
+constexpr int kSwapVersion = 9;
 constexpr int kDefaultRoads = 500;
 
 const QStringList kFunctions { "qdOpenDevice", "qdGetFirmwareVersion", "qdGetDeviceInfo",
@@ -125,7 +138,9 @@ public:
 
 private:
     QJsonObject randomDevice();
+    QJsonObject withBootLoaderSerial(QJsonObject unit);
     void randomFault();
+    bool replaceImage(bool back);
     Start startProgram(QMessageBox::StandardButton answer, const std::function<void()> &beforeFlow);
     void checkStart(const Start &start);
     QString description() const;
@@ -137,6 +152,8 @@ private:
     int serial = 0;
     QString kind;
     QJsonObject device;
+    bool bootLoaderDiffers = false; // its boot loader reports another serial
+    QString swappedImage; // replaced with version kSwapVersion before the flow
     QJsonObject fault;
     bool faultBeforeCheck = true;
     QMessageBox::StandardButton answer = QMessageBox::No;
@@ -159,14 +176,14 @@ QJsonObject Road::randomDevice()
                 { "run", region(random, 5, false) }, { "fpga", region(random, 6, false) } });
     case 2:
         kind = QStringLiteral("held in its boot loader");
-        return SimDeviceFile::device(-1, -1, -1,
+        return withBootLoaderSerial(SimDeviceFile::device(-1, -1, -1,
             { { "serial", serial }, { "bootLoader", true }, { "boot", region(random, 4, true) },
-                { "run", region(random, 5, true) }, { "fpga", region(random, 6, true) } });
+                { "run", region(random, 5, true) }, { "fpga", region(random, 6, true) } }));
     case 3:
         kind = QStringLiteral("bare");
-        return SimDeviceFile::device(-1, -1, -1,
+        return withBootLoaderSerial(SimDeviceFile::device(-1, -1, -1,
             { { "serial", serial }, { "run", region(random, 5, true) },
-                { "fpga", region(random, 6, true) } });
+                { "fpga", region(random, 6, true) } }));
     default:
         kind = QStringLiteral("run region erased");
         return SimDeviceFile::device(-1, -1, -1,
@@ -175,8 +192,20 @@ QJsonObject Road::randomDevice()
     }
 }
 
+// A third of the units whose boot loader is reached get one that reports
+// another serial than their flash.
+QJsonObject Road::withBootLoaderSerial(QJsonObject unit)
+{
+    bootLoaderDiffers = random.bounded(3) == 0;
+    if (bootLoaderDiffers)
+        unit.insert("bootLoaderSerial", serial + 1 + int(random.bounded(1000)));
+    return unit;
+}
+
 // At most one fault: a failing status, an unplug, or a call the device does
-// not answer, on any library call.
+// not answer, on any library call. A flash whose serial cannot be read leaves
+// only the boot loader's: on a unit whose boot loader reports another, that
+// call is left alone here.
 void Road::randomFault()
 {
     const int draw = int(random.bounded(6));
@@ -188,8 +217,33 @@ void Road::randomFault()
         fault = { { "unplugDuring", function } };
     else if (draw == 4)
         fault = { { "stall", function } };
+    if (bootLoaderDiffers && function == QLatin1String("qdBootGetSerialFromFlash"))
+        fault = {};
     faultBeforeCheck = random.bounded(2) == 0;
     answer = random.bounded(2) == 0 ? QMessageBox::Yes : QMessageBox::No;
+    static const char *const images[]
+        = { "qd740n_boot_4.img", "qd740n_run_5.img", "qd740n_fpga_6.rbf" };
+    const int swap = int(random.bounded(8));
+    if (swap < 3)
+        swappedImage = QLatin1String(images[swap]);
+}
+
+// Replaces one image in firmware/ with one of another version, as a copy
+// tool or another user might while the program runs; or puts it back.
+bool Road::replaceImage(bool back)
+{
+    const QString path = sim->firmwarePath(swappedImage);
+    const SimImage::Region region = swappedImage.contains(QLatin1String("boot")) ? SimImage::Boot
+        : swappedImage.contains(QLatin1String("run"))                            ? SimImage::Run
+                                                                                 : SimImage::Fpga;
+    const QByteArray bytes = back
+        ? QByteArray()
+        : SimImage::build(region, kSwapVersion, SimImage::payloadFor(region, kSwapVersion));
+    QFile::remove(path);
+    if (back)
+        return QFile::copy(QDir(QStringLiteral(QD740N_FIRMWARE_DIR)).filePath(swappedImage), path);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 Start Road::startProgram(
@@ -258,6 +312,19 @@ void Road::checkStart(const Start &start)
         }
     }
     problems << argumentProblems(start, serial);
+    // Found through a boot loader that reports another serial than the
+    // flash, the unit is not written.
+    const QStringList check = start.trace.mid(0, start.trace.size() - start.flowTrace.size());
+    const bool throughBootLoader
+        = std::none_of(check.begin(), check.end(), [](const QString &line) {
+              return line.startsWith(QLatin1String("qdOpenBootstrapDevice("));
+          });
+    if (bootLoaderDiffers && throughBootLoader) {
+        for (const QString &line : start.flowTrace) {
+            if (kFlashCalls.contains(line.section(QLatin1Char('('), 0, 0)))
+                problems << QStringLiteral("a unit with two serials got %1").arg(line);
+        }
+    }
 }
 
 QStringList Road::run()
@@ -265,20 +332,28 @@ QStringList Road::run()
     device = randomDevice();
     randomFault();
     sim.emplace(device);
-    const auto injectFault = [this] { sim->update(fault); };
+    const auto injectFault = [this] {
+        sim->update(fault);
+        if (!swappedImage.isEmpty() && !replaceImage(false))
+            problems << QStringLiteral("%1 could not be replaced").arg(swappedImage);
+    };
 
     // The operator's road, the fault injected before the check or before the
     // flow the check offers.
     if (faultBeforeCheck)
-        injectFault();
-    const Start road = startProgram(answer,
-        faultBeforeCheck ? std::function<void()>([] {}) : std::function<void()>(injectFault));
+        sim->update(fault);
+    const Start road = startProgram(answer, injectFault);
     const QString faulty = fault.contains("fail") ? fault.value("fail").toObject().keys().value(0)
         : fault.contains("stall")                 ? fault.value("stall").toString()
                                                   : fault.value("unplugDuring").toString();
-    const bool faultReached = !faulty.isEmpty()
-        && std::any_of(road.trace.begin(), road.trace.end(),
-            [&faulty](const QString &line) { return line.startsWith(faulty + QLatin1Char('(')); });
+    const bool swapNoticed = std::any_of(road.log.begin(), road.log.end(), [](const QString &line) {
+        return line.endsWith(QLatin1String("does not match its checksum."));
+    });
+    const bool faultReached = swapNoticed
+        || (!faulty.isEmpty()
+            && std::any_of(road.trace.begin(), road.trace.end(), [&faulty](const QString &line) {
+                   return line.startsWith(faulty + QLatin1Char('('));
+               }));
     roadOutcome = (road.offered.isEmpty() ? QStringLiteral("check") : road.offered)
         + (road.verdict.isEmpty() ? QString() : QStringLiteral(": ") + road.verdict)
         + (faultReached ? QStringLiteral(" (fault reached)") : QString());
@@ -287,8 +362,15 @@ QStringList Road::run()
         problems << QStringLiteral(
             "failure reported with the device at 4.5.6 and no fault reached");
 
-    // The repair: the device replugged without its fault, the program started
-    // again, at most twice.
+    for (const char *field : { "boot", "run", "fpga" }) {
+        if (sim->read().value(field).toInt() == kSwapVersion)
+            problems
+                << QStringLiteral("the replaced image reached the device's %1 region").arg(field);
+    }
+    // The repair: the device replugged without its fault, the images put
+    // back, the program started again, at most twice.
+    if (!swappedImage.isEmpty() && !replaceImage(true))
+        problems << QStringLiteral("%1 could not be put back").arg(swappedImage);
     for (int attempt = 0; attempt < 2; ++attempt) {
         sim->startNewRun();
         QJsonObject replugged = sim->read();
@@ -302,7 +384,9 @@ QStringList Road::run()
             || repair.log.endsWith(QLatin1String("Firmware does not require update.")))
             break;
     }
-    if (sim->firmware() != QLatin1String("4.5.6"))
+    // A unit with two serials is repaired only where its boot region, and so
+    // its boot loader, is not there, and the check bootstraps it.
+    if (sim->firmware() != QLatin1String("4.5.6") && !bootLoaderDiffers)
         problems << QStringLiteral("the repair left the device at %1").arg(sim->firmware());
     if (problems.isEmpty())
         return {};
@@ -321,7 +405,9 @@ QString Road::description() const
                 faultBeforeCheck ? QStringLiteral("before the check")
                                  : QStringLiteral("before the offered flow")),
         QStringLiteral("answer to a downgrade question: %1")
-            .arg(answer == QMessageBox::Yes ? "Yes" : "No") };
+            .arg(answer == QMessageBox::Yes ? "Yes" : "No"),
+        QStringLiteral("image replaced before the flow: %1")
+            .arg(swappedImage.isEmpty() ? QStringLiteral("none") : swappedImage) };
     for (int i = 0; i < starts.size(); ++i) {
         const Start &start = starts.at(i);
         lines << QStringLiteral("-- %1: offered \"%2\", verdict \"%3\"; log:")

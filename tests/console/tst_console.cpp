@@ -24,6 +24,7 @@
 
 #include <cstring>
 #ifdef Q_OS_UNIX
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -249,7 +250,10 @@ void TestConsole::libraryChoice_data()
     // LD_LIBRARY_PATH and PATH; "cpu", copies in the subfolders the loader
     // and Qt look in on capable CPUs; a "dangling library" link or a
     // "dangling folder" for the site's library folder; a "closed library",
-    // "closed folder" or "closed firmware" (mode 0); a "relative prefix".
+    // "closed folder" or "closed firmware" (mode 0); a "relative prefix"; a
+    // "renamed library" in the site's library folder; "empty folders" for the
+    // site, a "note" in its data folder; a "writable library", "writable
+    // firmware", "writable list" or "writable folder" (the library's).
     QTest::addColumn<QStringList>("made");
     // "packaged" or "site": the file mapped; else the refusal, {library} and
     // {firmware} standing for the site's names.
@@ -286,6 +290,26 @@ void TestConsole::libraryChoice_data()
         << QStringList { "library", "closed folder" } << unread + denied;
     QTest::newRow("linux: firmware folder closed") << QStringList { "library", "firmware",
         "closed firmware" } << "Cannot enter the maker's firmware folder {firmware}: " + denied;
+    // A site's folders holding anything are a site, not whole; empty ones are none.
+    QTest::newRow("library under another name")
+        << QStringList { "renamed library" }
+        << "The maker's library {library} is missing, but {site} holds {name}.1.";
+    QTest::newRow("linux: empty site folders") << QStringList { "empty folders" } << "packaged";
+    QTest::newRow("linux: data folder holds a file") << QStringList { "empty folders",
+        "note" } << "The maker's library {library} is missing, but {data} holds README.";
+    // Nobody but the owner and root may change what the program loads.
+    const QString others = "can be changed by users other than its owner (mode %1): only its "
+                           "owner and root may write it.";
+    QTest::newRow("linux: library writable by its group") << QStringList { "library", "firmware",
+        "writable library" } << "The maker's library {library} " + others.arg("0664");
+    QTest::newRow("linux: firmware folder writable by all") << QStringList { "library", "firmware",
+        "writable firmware" } << "The maker's firmware folder {firmware} " + others.arg("0777");
+    QTest::newRow("linux: checksum list writable by all") << QStringList { "library", "firmware",
+        "writable list" } << "The maker's checksum list {firmware}SHA256SUMS " + others.arg("0666");
+    QTest::newRow("linux: library in a folder its group can change")
+        << QStringList { "library", "firmware", "writable folder" }
+        << "The maker's library {library} lies in {site}, which users other than its owner can "
+           "change (mode 0775): only its owner and root may write there.";
     QTest::newRow("linux: relative prefix")
         << QStringList { "relative prefix" }
         << "QD740N_LOCAL_PREFIX must be an absolute folder, not \"site\".";
@@ -314,6 +338,7 @@ void TestConsole::libraryChoice()
     const QString siteFolder = QFileInfo(site).path();
     const QString firmware
         = linux ? root + "/prefix/share/qd740n-updater/firmware" : program + "/site/firmware";
+    const QString dataFolder = linux ? root + "/prefix/share/qd740n-updater" : program + "/site";
     const auto copyLibrary = [](const QString &to) {
         return QDir().mkpath(QFileInfo(to).path())
             && QFile::copy(QStringLiteral(QD740N_LIBRARY), to);
@@ -354,6 +379,28 @@ void TestConsole::libraryChoice()
             QVERIFY(QFile::link(root + "/nowhere", link));
         } else if (item == "relative prefix") {
             qputenv("QD740N_LOCAL_PREFIX", "site");
+        } else if (item == "renamed library") {
+            QVERIFY(copyLibrary(site + ".1"));
+        } else if (item == "empty folders") {
+            QVERIFY(QDir().mkpath(siteFolder) && QDir().mkpath(dataFolder));
+        } else if (item == "note") {
+            QFile note(dataFolder + "/README");
+            QVERIFY(note.open(QIODevice::WriteOnly));
+#ifdef Q_OS_UNIX
+        } else if (item.startsWith("writable")) {
+            QFile list(firmware + "/SHA256SUMS");
+            QVERIFY(item != "writable list" || list.open(QIODevice::WriteOnly));
+            const QString path = item == "writable library" ? site
+                : item == "writable firmware"               ? firmware
+                : item == "writable list"                   ? list.fileName()
+                                                            : siteFolder;
+            const QByteArray mode = item == "writable library" ? "664"
+                : item == "writable folder"                    ? "775"
+                : item == "writable list"                      ? "666"
+                                                               : "777";
+            QCOMPARE(
+                ::chmod(QFile::encodeName(path).constData(), mode_t(mode.toUInt(nullptr, 8))), 0);
+#endif
         } else {
             const QString path = item == "closed library" ? site
                 : item == "closed folder"                 ? siteFolder
@@ -371,6 +418,9 @@ void TestConsole::libraryChoice()
     if (expected != "packaged" && expected != "site") {
         expected.replace("{library}", QDir::toNativeSeparators(site));
         expected.replace("{firmware}", QDir::toNativeSeparators(firmware + '/'));
+        expected.replace("{site}", QDir::toNativeSeparators(siteFolder + '/'));
+        expected.replace("{name}", name);
+        expected.replace("{data}", QDir::toNativeSeparators(dataFolder + '/'));
         QCOMPARE(location.refusal, expected);
         QCOMPARE(location.library, QString());
         QCOMPARE(QDir::currentPath(), workingFolder);

@@ -105,7 +105,7 @@ road_update()
     expect_firmware 740101
     expect_trace_line 'qdBootOpenDeviceBySerial(740101) -> 0'
     expect_trace_match '^qdBootClearRunSector\([0-9]+\) -> 0$' "the run sector cleared"
-    expect_trace_match '^qdBootWriteRunSector\([0-9]+, "\./firmware/qd740n_run_5\.img", -1\) -> 0$' \
+    expect_trace_match '^qdBootWriteRunSector\([0-9]+, "/[^"]*/firmware/qd740n_run_5\.img", -1\) -> 0$' \
         "the run sector written from the run image with -1"
     expect_no_trace "$BOOT_WRITES" "the boot sector, already current, was rewritten"
     expect_no_trace "$FPGA_WRITES" "the FPGA, already current, was rewritten"
@@ -128,7 +128,7 @@ road_downgrade_yes()
     close_app
 
     expect_firmware 740102
-    expect_trace_match '^qdBootWriteRunSector\([0-9]+, "\./firmware/qd740n_run_5\.img", -1\) -> 0$' \
+    expect_trace_match '^qdBootWriteRunSector\([0-9]+, "/[^"]*/firmware/qd740n_run_5\.img", -1\) -> 0$' \
         "the run sector written back to the target run image"
     expect_no_trace "$BOOT_WRITES" "the boot sector, already current, was rewritten"
     expect_no_trace "$FPGA_WRITES" "the FPGA, already current, was rewritten"
@@ -175,7 +175,7 @@ road_unplug_restore()
     expect_line "$FAILURE" "$RED"
     close_app
 
-    expect_trace_match '^qdBootWriteFPGAProgram\([0-9]+, "\./firmware/qd740n_fpga_6\.rbf"\) -> (-|[1-9])' \
+    expect_trace_match '^qdBootWriteFPGAProgram\([0-9]+, "/[^"]*/firmware/qd740n_fpga_6\.rbf"\) -> (-|[1-9])' \
         "a failed FPGA write"
     expect_field attached false
     expect_field fpga null
@@ -203,11 +203,11 @@ road_unplug_restore()
     expect_no_trace '^qdBootOpenDeviceBySerial' "the disabled Update started an update" "$before"
 
     expect_firmware 740104
-    expect_trace_match '^qdBootWriteBootSector\([0-9]+, "\./firmware/qd740n_boot_4\.img", 740104\) -> 0$' \
+    expect_trace_match '^qdBootWriteBootSector\([0-9]+, "/[^"]*/firmware/qd740n_boot_4\.img", 740104\) -> 0$' \
         "the boot sector written with the device's serial"
-    expect_trace_match '^qdBootWriteRunSector\([0-9]+, "\./firmware/qd740n_run_5\.img", 740104\) -> 0$' \
+    expect_trace_match '^qdBootWriteRunSector\([0-9]+, "/[^"]*/firmware/qd740n_run_5\.img", 740104\) -> 0$' \
         "the run sector written with the device's serial"
-    expect_trace_match '^qdBootWriteFPGAProgram\([0-9]+, "\./firmware/qd740n_fpga_6\.rbf"\) -> 0$' \
+    expect_trace_match '^qdBootWriteFPGAProgram\([0-9]+, "/[^"]*/firmware/qd740n_fpga_6\.rbf"\) -> 0$' \
         "the FPGA written"
 }
 
@@ -220,7 +220,8 @@ road_bootstrap_restore()
     local before
     flow check 'Check Versions'
     shot checked
-    expect_trace_line 'qdOpenBootstrapDevice("./firmware/qd740n_boot_4.img") -> 0'
+    expect_trace_match '^qdOpenBootstrapDevice\("/[^"]*/firmware/qd740n_boot_4\.img"\) -> 0$' \
+        "the bootstrap run from a copy of the boot image"
     expect_trace_match '^qdBootGetSerialFromFlash\([0-9]+\) -> 0$' "the serial read from flash"
     expect_line 'Found serial 740105'
     expect_console 'check=off update=off restore=on log=on'
@@ -235,9 +236,9 @@ road_bootstrap_restore()
     expect_no_trace '^qdBootOpenDeviceBySerial' "the disabled Update started an update" "$before"
 
     expect_firmware 740105
-    expect_trace_match '^qdBootWriteBootSector\([0-9]+, "\./firmware/qd740n_boot_4\.img", 740105\) -> 0$' \
+    expect_trace_match '^qdBootWriteBootSector\([0-9]+, "/[^"]*/firmware/qd740n_boot_4\.img", 740105\) -> 0$' \
         "the boot sector written with the device's serial"
-    expect_trace_match '^qdBootWriteFPGAProgram\([0-9]+, "\./firmware/qd740n_fpga_6\.rbf"\) -> 0$' \
+    expect_trace_match '^qdBootWriteFPGAProgram\([0-9]+, "/[^"]*/firmware/qd740n_fpga_6\.rbf"\) -> 0$' \
         "the FPGA written"
 }
 
@@ -412,7 +413,7 @@ road_held_restore()
     shot restored
     expect_line "$SUCCESS" "$GREEN"
     close_app
-    expect_trace_match '^qdBootWriteFPGAProgram\([0-9]+, "\./firmware/qd740n_fpga_6\.rbf"\) -> 0$' \
+    expect_trace_match '^qdBootWriteFPGAProgram\([0-9]+, "/[^"]*/firmware/qd740n_fpga_6\.rbf"\) -> 0$' \
         "the FPGA written"
     expect_firmware 740110
     expect_field bootLoader false
@@ -471,7 +472,7 @@ road_signals_during_write()
     status=$(cat "$WORK/run$APP_RUN.exit")
     [ "$status" = 0 ] || fail "the program ended with status $status"
     APP_PID=""
-    expect_trace_match '^qdBootWriteFPGAProgram\([0-9]+, "\./firmware/qd740n_fpga_6\.rbf"\) -> 0$' \
+    expect_trace_match '^qdBootWriteFPGAProgram\([0-9]+, "/[^"]*/firmware/qd740n_fpga_6\.rbf"\) -> 0$' \
         "the FPGA write finished"
     expect_firmware 740111
 

@@ -135,10 +135,12 @@ void tst_Faults::faultMatrix_data()
                 restore + QStringList { s.restoreWriteFailed }, {}, stage);
         }
     }
-    // A device the probe had to bootstrap is bootstrapped again by the restore.
-    QTest::newRow("restore: failing qdOpenBootstrapDevice on a bare device")
-        << QStringLiteral("restore") << bareDevice() << bootstrap << false
-        << QStringList { "Failed to open device." } << QStringList() << -1;
+    // A device the probe had to bootstrap waits in the boot loader it runs
+    // from RAM: the restore opens that, and reads the serial from flash as
+    // the probe did.
+    QTest::newRow("restore: failing qdBootGetSerialFromFlash on a bootstrapped device")
+        << QStringLiteral("restore") << bareDevice() << QStringLiteral("qdBootGetSerialFromFlash")
+        << false << QStringList { "Failed to retrieve serial number." } << QStringList() << -1;
 }
 
 void tst_Faults::faultMatrix()

@@ -4,7 +4,8 @@
 # program and device library, the three target images and their checksum list
 # (which sha256sum -c passes), desktop entry, AppStream
 # metainfo, icon, man page and Debian documentation, and nothing of the tests
-# or the image generator), no maintainer scripts, and the runtime packages it
+# or the image generator), maintainer scripts that refuse a removal or an
+# upgrade while the program runs, and the runtime packages it
 # depends on. lintian, desktop-file-validate and appstreamcli check it as a
 # Debian maintainer and a software centre would.
 #
@@ -81,15 +82,15 @@ regular_files() {
 }
 check "fifteen files in all" regular_files
 # The device library lives in the program's private folder: nothing for
-# ldconfig to do, and nothing left behind on removal.
+# ldconfig to do, and nothing left behind on removal. The only maintainer
+# scripts refuse a removal or an upgrade while the program runs.
 dpkg-deb -e "$deb" "$tmp/control"
-no_scripts() {
-    local script
-    for script in preinst postinst prerm postrm; do
-        [ ! -e "$tmp/control/$script" ] || return 1
-    done
+only_refusing_scripts() {
+    [ ! -e "$tmp/control/postinst" ] && [ ! -e "$tmp/control/postrm" ] \
+        && [ "$(stat -c %a "$tmp/control/prerm")" = 755 ] \
+        && [ "$(stat -c %a "$tmp/control/preinst")" = 755 ]
 }
-check "no maintainer scripts" no_scripts
+check "only prerm and preinst, mode 0755" only_refusing_scripts
 
 field_is() { # field value
     [ "$(dpkg-deb -f "$deb" "$1")" = "$2" ]
@@ -119,6 +120,41 @@ checksums_pass() {
     (cd "$tmp/root/usr/share/qd740n-updater/firmware" && sha256sum --quiet -c SHA256SUMS)
 }
 check "the packaged images pass sha256sum -c SHA256SUMS" checksums_pass
+
+# While the packaged program runs (here in a network namespace of this test's
+# own, where its single-copy guard is the only one), the package may be
+# neither removed nor upgraded; once it has ended, it may.
+script() { # NAME ARGUMENT...: the maintainer script's status, its words in $tmp/script.log
+    local status=0
+    "$tmp/control/$1" "${@:2}" >"$tmp/script.log" 2>&1 || status=$?
+    return "$status"
+}
+refuses() {
+    ! script "$@" && grep -qxF "The QD740N firmware updater is running: close it before the package qd740n-updater is removed or upgraded." "$tmp/script.log"
+}
+guard_held() { grep -q " @${app_id//./\\.}\$" /proc/net/unix; }
+QT_QPA_PLATFORM=offscreen QD740N_LOCAL_PREFIX="$tmp/no-site" \
+    DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent \
+    "$tmp/root/usr/lib/qd740n-updater/qd740n-updater" >"$tmp/program.log" 2>&1 &
+program=$!
+for _ in $(seq 300); do
+    guard_held || ! kill -0 "$program" 2>/dev/null && break
+    sleep 0.1
+done
+check "the packaged program runs" guard_held
+check "prerm refuses a removal while it runs" refuses prerm remove
+check "prerm refuses an upgrade while it runs" refuses prerm upgrade "$version"
+check "preinst refuses an upgrade while it runs" refuses preinst upgrade "$version"
+check "preinst lets a first install through" script preinst install
+kill -TERM "$program" 2>/dev/null || true
+for _ in $(seq 100); do
+    kill -0 "$program" 2>/dev/null || break
+    sleep 0.1
+done
+kill -KILL "$program" 2>/dev/null || true
+wait "$program" 2>/dev/null || true
+check "prerm lets a removal through once it has ended" script prerm remove
+check "preinst lets an upgrade through once it has ended" script preinst upgrade "$version"
 
 # lintian's default profile: no error and no warning. Its refusal to run as
 # root is only a note on standard error.

@@ -4,9 +4,10 @@
 # working directory on a virtual X display. The program must come up with its
 # window (so it found its device library), run in the installed data folder
 # with the installed library loaded, and bootstrap a bare device from
-# ./firmware/qd740n_boot_4.img when Check Versions is pressed (so it found its
+# its private copy of ./firmware/qd740n_boot_4.img when Check Versions is pressed (so it found its
 # images), with its window icon set. The checksum list, in the build's
 # firmware folder and installed beside the images, passes sha256sum -c.
+# Without a device file named, the installed copy finds no device.
 #
 # Then a site's own device library: the program loads that library and runs
 # in the site's data folder when both are there. It refuses to start when
@@ -134,8 +135,9 @@ grep -q '^qdGetAPIVersion()' "$tmp/trace.txt" || fail "the device library was no
 timeout 10 xdotool windowfocus --sync "$window" || fail "cannot focus the window"
 timeout 10 xdotool key --delay 50 Tab space || fail "cannot type into the window"
 
-expected='qdOpenBootstrapDevice("./firmware/qd740n_boot_4.img") -> 0'
-wait_until 30 "$app" grep -qxF "$expected" "$tmp/trace.txt" \
+# It is handed its private copy of the boot image from that folder.
+expected='^qdOpenBootstrapDevice\("/[^"]*/flow-[^"]*/firmware/qd740n_boot_4\.img"\) -> 0$'
+wait_until 30 "$app" grep -qxE "$expected" "$tmp/trace.txt" \
     || fail "the trace has no line: $expected"
 
 # The icon built into the program reaches the window system.
@@ -143,6 +145,25 @@ icon=$(timeout 10 xprop -id "$window" -len 8 _NET_WM_ICON)
 grep -Eq 'Icon \([1-9][0-9]* x [1-9][0-9]*\)' <<<"$icon" || fail "the window has no icon: $icon"
 
 echo "installed launcher ran from $prefix and bootstrapped from its firmware folder"
+end_processes "$app"
+
+# With no site and no device file named, the installed copy finds no device,
+# and its banner says so: the packaged simulator stands in for nothing.
+rm -f "$tmp/trace.txt"
+(cd "$tmp/elsewhere" && unset QD740N_SIM_DEVICE && exec "$launcher") >"$tmp/no-device.log" 2>&1 &
+app=$!
+pids+=("$app")
+wait_until 30 "$app" find_window || fail "no device: no window titled \"$title\""
+grep -qxF 'qdGetAPIVersion() -> "1.0.0 (SIMULATED QD740N, no real device is touched; no device attached: QD740N_SIM_DEVICE names no device file)"' \
+    "$tmp/trace.txt" || fail "no device: the banner's version text is: $(head -n1 "$tmp/trace.txt")"
+timeout 10 xdotool windowfocus --sync "$window" || fail "no device: cannot focus the window"
+timeout 10 xdotool key --delay 50 Tab space || fail "no device: cannot type into the window"
+no_bootstrap='^qdOpenBootstrapDevice\(.*\) -> [1-9]'
+wait_until 30 "$app" grep -qE "$no_bootstrap" "$tmp/trace.txt" \
+    || fail "no device: the check found a device: $(cat "$tmp/trace.txt")"
+! grep -qE '^(qdOpenDevice|qdBootOpenDevice)\(\) -> 0$' "$tmp/trace.txt" \
+    || fail "no device: a device was opened: $(cat "$tmp/trace.txt")"
+echo "installed copy with no site and no device file found no device"
 end_processes "$app"
 
 # expect_refusal WHAT TITLE TEXT: started as from the desktop menu (standard

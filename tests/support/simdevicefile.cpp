@@ -4,6 +4,15 @@
 #include <QFile>
 #include <QJsonDocument>
 
+#ifdef Q_OS_WIN
+#include "systemmessage.h"
+
+#include <windows.h>
+#else
+#include <cerrno>
+#include <cstring>
+#endif
+
 SimDeviceFile::SimDeviceFile(const QJsonObject &device)
     : currentDevicePath(tempDir.filePath(QStringLiteral("device.json")))
     , previousDir(QDir::currentPath())
@@ -55,6 +64,17 @@ QString SimDeviceFile::firmwareOf(const QJsonObject &device)
         parts << (version.isNull() ? QStringLiteral("-") : QString::number(version.toInt()));
     }
     return parts.join(QLatin1Char('.'));
+}
+
+QString SimDeviceFile::notThere(bool folderToo)
+{
+#ifdef Q_OS_WIN
+    const QString words = systemMessage(folderToo ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
+#else
+    Q_UNUSED(folderToo);
+    const QString words = QString::fromLocal8Bit(std::strerror(ENOENT));
+#endif
+    return QStringLiteral("It cannot be opened: %1.").arg(words);
 }
 
 QString SimDeviceFile::tracePath() const

@@ -22,6 +22,9 @@ public:
     // The firmware a device file holds, as "boot.run.fpga" with "-" for an
     // erased region.
     static QString firmwareOf(const QJsonObject &device);
+    // Why the program cannot read a file that is not there, in the system's
+    // words, as it says it; `folderToo`: its folder is not there either.
+    static QString notThere(bool folderToo = false);
 
     QString dir() const { return tempDir.path(); }
     QString devicePath() const { return currentDevicePath; }

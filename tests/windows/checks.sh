@@ -259,12 +259,16 @@ qdGetDeviceInfo(1) -> 0
 qdCloseDevice(1) -> 0
 qdBootOpenDeviceBySerial(740123) -> 0
 qdBootClearBootSector(2) -> 0
-qdBootWriteBootSector(2, "./firmware/qd740n_boot_4.img", 740123) -> 0
+qdBootWriteBootSector(2, "<copy>qd740n_boot_4.img", 740123) -> 0
 qdBootClearRunSector(2) -> 0
-qdBootWriteRunSector(2, "./firmware/qd740n_run_5.img", -1) -> 0
+qdBootWriteRunSector(2, "<copy>qd740n_run_5.img", -1) -> 0
 qdBootClearFPGAProgram(2) -> 0
-qdBootWriteFPGAProgram(2, "./firmware/qd740n_fpga_6.rbf") -> 0'
-    [ "$(tr -d '\r' <"$site_check/site-update.trace")" = "$expected" ] \
+qdBootWriteFPGAProgram(2, "<copy>qd740n_fpga_6.rbf") -> 0'
+    # The library is handed the flow's private copies of the images, in the
+    # user's temporary folder.
+    [ "$(tr -d '\r' <"$site_check/site-update.trace" \
+        | sed -E 's#"[A-Za-z]:[^"]*[\\/]qd740n-updater[\\/]+flow-[^"\\/]*[\\/]+firmware[\\/]+#"<copy>#')" \
+        = "$expected" ] \
         || check_failed "the trace is not a whole check and update:
 $(cat "$site_check/site-update.trace")"
     grep -qF 'Loaded L"C:\\Program Files\\QD740N Firmware Updater\\site\\qd_api.dll"' \
@@ -391,8 +395,16 @@ own_folder_upgrade()
 {
     local program_files=$folder own="$WINEPREFIX/drive_c/QD740N" site
     [ ! -e "$program_files" ] || check_failed "$program_files is there before the check"
+    # Wine's icacls is a stub that only names what it was asked (on the fixme
+    # channel) and ends with 0: the rights themselves cannot be shown here,
+    # the installer's step can.
     # shellcheck disable=SC1003 # a Windows path
-    silently "the install into C:\\QD740N" "$installer" '/D=C:\QD740N'
+    WINEDEBUG=-all,fixme+icacls silently "the install into C:\\QD740N" "$installer" '/D=C:\QD740N' \
+        2>"$shots/own-install.log"
+    local rights='"C:\\QD740N" "/inheritance:r" "/grant:r" "*S-1-5-32-544:(OI)(CI)F" "*S-1-5-18:(OI)(CI)F" "*S-1-5-32-545:(OI)(CI)RX"'
+    grep -qF "icacls.exe\" $rights" "$shots/own-install.log" \
+        || check_failed "the install into C:\\QD740N did not restrict its rights: $(grep -i icacls "$shots/own-install.log")"
+    echo "The install into C:\\QD740N ran icacls $rights"
     [ -f "$own/qd740n-updater.exe" ] || check_failed "the install with /D= left no program in C:\\QD740N"
     [ ! -e "$program_files" ] || check_failed "the install with /D= wrote $program_files"
     folder=$own

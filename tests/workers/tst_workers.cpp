@@ -4,6 +4,8 @@
 #include "checkversionthread.h"
 #include "detectstate.h"
 #include "devicelibrary.h"
+#include "firmwarecopies.h"
+#include "privatefolder.h"
 #include "restorethread.h"
 #include "simdevicefile.h"
 #include "simimage.h"
@@ -11,9 +13,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <QLockFile>
 #include <QSet>
 #include <QSignalSpy>
 #include <QStringEncoder>
@@ -30,9 +34,9 @@ namespace {
 constexpr int kSerial = 512377;
 constexpr unsigned long kDeadlineMs = 30000; // generous: every device call is instant here
 
-const QString kBootPath = QStringLiteral("\"./firmware/qd740n_boot_4.img\"");
-const QString kRunPath = QStringLiteral("\"./firmware/qd740n_run_5.img\"");
-const QString kFpgaPath = QStringLiteral("\"./firmware/qd740n_fpga_6.rbf\"");
+const QString kBootImage = QStringLiteral("qd740n_boot_4.img");
+const QString kRunImage = QStringLiteral("qd740n_run_5.img");
+const QString kFpgaImage = QStringLiteral("qd740n_fpga_6.rbf");
 
 // The steps of a run as the tables write them: a device call with the status
 // it answered, or a line the worker said.
@@ -179,21 +183,43 @@ void checkHandles(const QList<TraceCall> &calls, int closes)
     QCOMPARE(closed, closes);
 }
 
-// The image paths and numbers the device received: the target images, the
-// serial where the boot sector is written and `runValue` with the run sector.
+// The library is handed the flow's private copy of an image, never the file
+// in ./firmware/: an absolute path in a flow's folder of the private folder,
+// ending in firmware/<the image's name>.
+void checkCopy(QString quoted, const QString &image)
+{
+    QString why;
+    const QString privateFolder = PrivateFolder::path(why);
+    QVERIFY2(!privateFolder.isEmpty(), qPrintable(why));
+    const QString path = QDir::fromNativeSeparators(
+        quoted.mid(1, quoted.size() - 2).replace(QLatin1String("\\\\"), QLatin1String("\\")));
+    QVERIFY2(path.startsWith(privateFolder + QStringLiteral("/flow-"))
+            && path.endsWith(QStringLiteral("/firmware/") + image),
+        qPrintable(path));
+    QVERIFY(path != QDir::current().absoluteFilePath(QStringLiteral("firmware/") + image));
+    QVERIFY2(!QFileInfo::exists(path), "the copy outlived its flow");
+}
+
+// The image paths and numbers the device received: copies of the target
+// images, the serial where the boot sector is written and `runValue` with the
+// run sector.
 void checkArguments(const QList<TraceCall> &calls, int serial, int runValue)
 {
     for (const TraceCall &c : calls) {
         if (c.name == QLatin1String("qdOpenBootstrapDevice"))
-            QCOMPARE(c.args, QStringList { kBootPath });
+            checkCopy(c.args.value(0), kBootImage);
         else if (c.name == QLatin1String("qdBootOpenDeviceBySerial"))
             QCOMPARE(c.args, QStringList { QString::number(serial) });
         else if (c.name == QLatin1String("qdBootWriteBootSector"))
-            QCOMPARE(c.args.mid(1), QStringList({ kBootPath, QString::number(serial) }));
+            checkCopy(c.args.value(1), kBootImage);
         else if (c.name == QLatin1String("qdBootWriteRunSector"))
-            QCOMPARE(c.args.mid(1), QStringList({ kRunPath, QString::number(runValue) }));
+            checkCopy(c.args.value(1), kRunImage);
         else if (c.name == QLatin1String("qdBootWriteFPGAProgram"))
-            QCOMPARE(c.args.mid(1), QStringList { kFpgaPath });
+            checkCopy(c.args.value(1), kFpgaImage);
+        if (c.name == QLatin1String("qdBootWriteBootSector"))
+            QCOMPARE(c.args.value(2), QString::number(serial));
+        else if (c.name == QLatin1String("qdBootWriteRunSector"))
+            QCOMPARE(c.args.value(2), QString::number(runValue));
     }
 }
 
@@ -232,9 +258,6 @@ int statusField(const DeviceStatus &status, const QString &key)
     return status.fpgaVersion;
 }
 
-const QString kBootImage = QStringLiteral("qd740n_boot_4.img");
-const QString kRunImage = QStringLiteral("qd740n_run_5.img");
-const QString kFpgaImage = QStringLiteral("qd740n_fpga_6.rbf");
 const QString kChecksumList = QStringLiteral("SHA256SUMS");
 
 // Spoils one file of the test's firmware/ folder: "missing", "empty", cut to
@@ -309,10 +332,14 @@ bool spoil(const SimDeviceFile &sim, const QString &name, const QString &damage)
 // only once the test runs in its own folder.
 const QString kWorkingFolder = QStringLiteral("<working folder>");
 
-QString cannotRead(const QString &image)
+// An image that cannot be used, and why; by default because it is missing.
+QStringList cannotRead(const QString &image, QString why = {})
 {
-    return say(
-        QStringLiteral("Cannot read firmware image %1/firmware/%2.").arg(kWorkingFolder, image));
+    if (why.isEmpty())
+        why = SimDeviceFile::notThere();
+    return { say(QStringLiteral("Cannot read firmware image %1/firmware/%2.")
+                     .arg(kWorkingFolder, image)),
+        say(why) };
 }
 
 QString mismatch(const QString &image)
@@ -367,6 +394,11 @@ private slots:
     void restore();
     void probeRestoreProbe_data();
     void probeRestoreProbe();
+    void swapAfterCopy_data();
+    void swapAfterCopy();
+    void restoreSerials_data();
+    void restoreSerials();
+    void leftoverCopies();
 };
 
 // The workers call the build's simulated device as the program calls its
@@ -446,7 +478,7 @@ void TestWorkers::probe_data()
     // The boot image is checked before the bootstrap runs it: a bad one is
     // named, and the device is not called.
     QTest::newRow("boot image missing from firmware/")
-        << bare << kBootImage << "missing" << toBootstrap + QStringList { cannotRead(kBootImage) }
+        << bare << kBootImage << "missing" << toBootstrap + cannotRead(kBootImage)
         << int(NotDetected) << QJsonObject {};
     QTest::newRow("boot image truncated")
         << bare << kBootImage << "truncated" << toBootstrap + QStringList { mismatch(kBootImage) }
@@ -570,13 +602,14 @@ void TestWorkers::update_data()
                            << (stops ? regions(version.at(0), version.at(1), version.at(2))
                                      : target);
     };
-    imageRow("3.3.3, boot image missing", { 3, 3, 3 }, kBootImage, "missing",
-        { cannotRead(kBootImage) });
-    imageRow("4.2.6, run image empty", { 4, 2, 6 }, kRunImage, "empty", { cannotRead(kRunImage) });
-    imageRow("3.3.3, FPGA image missing", { 3, 3, 3 }, kFpgaImage, "missing",
-        { cannotRead(kFpgaImage) });
     imageRow(
-        "4.4.5, FPGA image empty", { 4, 4, 5 }, kFpgaImage, "empty", { cannotRead(kFpgaImage) });
+        "3.3.3, boot image missing", { 3, 3, 3 }, kBootImage, "missing", cannotRead(kBootImage));
+    imageRow("4.2.6, run image empty", { 4, 2, 6 }, kRunImage, "empty",
+        cannotRead(kRunImage, "It is empty."));
+    imageRow(
+        "3.3.3, FPGA image missing", { 3, 3, 3 }, kFpgaImage, "missing", cannotRead(kFpgaImage));
+    imageRow("4.4.5, FPGA image empty", { 4, 4, 5 }, kFpgaImage, "empty",
+        cannotRead(kFpgaImage, "It is empty."));
     imageRow("4.2.6, boot image missing but not written", { 4, 2, 6 }, kBootImage, "missing",
         opened + QStringList { skipBoot } + runWritten + QStringList { skipFpga });
     imageRow("4.5.3, run image empty but not written", { 4, 5, 3 }, kRunImage, "empty",
@@ -678,7 +711,9 @@ void TestWorkers::restore_data()
     QJsonObject target = regions(4, 5, 6);
     target.insert("bootLoader", false); // the closed device restarts into its firmware
     const QStringList notOpened = { call("qdBootOpenDevice", 2) };
-    const QStringList opened = { call("qdBootOpenDevice"), call("qdBootGetDeviceSerial") };
+    // A unit in its boot loader: its serial, then the one its flash holds.
+    const QStringList identified = { call("qdBootOpenDevice"), call("qdBootGetDeviceSerial") };
+    const QStringList opened = identified + QStringList { call("qdBootGetSerialFromFlash") };
     const QStringList bootstrapped = notOpened
         + QStringList { call("qdOpenBootstrapDevice"), call("qdBootGetSerialFromFlash") };
     const QString intact;
@@ -699,14 +734,14 @@ void TestWorkers::restore_data()
 
     // Every image is checked before the device is opened: nothing is called.
     QTest::newRow("boot region erased, boot image missing")
-        << bare << kBootImage << "missing" << int(Bootstrapped)
-        << QStringList { cannotRead(kBootImage) } << false << regions(erased, 3, 3);
+        << bare << kBootImage << "missing" << int(Bootstrapped) << cannotRead(kBootImage) << false
+        << regions(erased, 3, 3);
     QTest::newRow("boot loader, run image empty")
         << inBootLoader << kRunImage << "empty" << int(BootLoader)
-        << QStringList { cannotRead(kRunImage) } << false << regions(3, 3, 3);
+        << cannotRead(kRunImage, "It is empty.") << false << regions(3, 3, 3);
     QTest::newRow("boot loader, FPGA image missing")
-        << inBootLoader << kFpgaImage << "missing" << int(BootLoader)
-        << QStringList { cannotRead(kFpgaImage) } << false << regions(3, 3, 3);
+        << inBootLoader << kFpgaImage << "missing" << int(BootLoader) << cannotRead(kFpgaImage)
+        << false << regions(3, 3, 3);
     QTest::newRow("boot loader, run image truncated")
         << inBootLoader << kRunImage << "truncated" << int(BootLoader)
         << QStringList { mismatch(kRunImage) } << false << regions(3, 3, 3);
@@ -743,7 +778,7 @@ void TestWorkers::restore_data()
     swappedAfter.insert("serial", kSerial + 7);
     QTest::newRow("boot loader, another unit swapped in")
         << swapped << intact << intact << int(BootLoader)
-        << opened
+        << identified
             + QStringList { say(
                 QStringLiteral("Found serial %1, expected %2.").arg(kSerial + 7).arg(kSerial)) }
         << false << swappedAfter;
@@ -855,6 +890,154 @@ void TestWorkers::probeRestoreProbe()
     QCOMPARE(
         QList<int>({ after.status.bootVersion, after.status.runVersion, after.status.fpgaVersion }),
         QList<int>({ 4, 5, 6 }));
+}
+
+// Images replaced in ./firmware once the flow has taken its copies (here at
+// the worker's first line, before its first write) do not reach the device:
+// it is written with the bytes that were checked.
+void TestWorkers::swapAfterCopy_data()
+{
+    QTest::addColumn<bool>("update");
+
+    QTest::newRow("update of 3.3.3") << true;
+    QTest::newRow("restore in the boot loader") << false;
+}
+
+template <typename Worker> void runSwapping(Worker &worker, const SimDeviceFile &sim, Run &run)
+{
+    int swapped = 0;
+    QObject::connect(
+        &worker, &Worker::addLine, &worker,
+        [&](const QString &) {
+            for (const SimImage::Region region :
+                { SimImage::Boot, SimImage::Run, SimImage::Fpga }) {
+                QFile image(sim.firmwarePath(SimImage::fileName(region, 4 + int(region))));
+                const QByteArray other
+                    = SimImage::build(region, 3, SimImage::payloadFor(region, 3));
+                if (swapped < 3 && image.open(QIODevice::WriteOnly | QIODevice::Truncate)
+                    && image.write(other) == other.size())
+                    ++swapped;
+            }
+        },
+        Qt::DirectConnection);
+    runWorker(worker, &Worker::addLine, sim, run);
+    QCOMPARE(swapped, 3);
+}
+
+void TestWorkers::swapAfterCopy()
+{
+    QFETCH(bool, update);
+
+    SimDeviceFile sim(
+        device({ { "boot", 3 }, { "run", 3 }, { "fpga", 3 }, { "bootLoader", !update } }));
+    Run run;
+    bool succeeded = false;
+    if (update) {
+        UpdateVersionThread worker;
+        worker.status = DeviceStatus { Running, kSerial, 3, 3, 3 };
+        runSwapping(worker, sim, run);
+        succeeded = worker.succeeded;
+    } else {
+        RestoreThread worker;
+        worker.status = DeviceStatus { BootLoader, kSerial, 0, 0, 0 };
+        runSwapping(worker, sim, run);
+        succeeded = worker.succeeded;
+    }
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(succeeded);
+    checkDevice(sim, regions(4, 5, 6));
+}
+
+// The restore reads the serial the way the check found the unit, and never
+// writes a boot loader's serial over another one the flash holds.
+void TestWorkers::restoreSerials_data()
+{
+    QTest::addColumn<QJsonObject>("device");
+    QTest::addColumn<QJsonObject>("change"); // made between the check and the restore
+    QTest::addColumn<int>("found"); // the check's serial
+    QTest::addColumn<QStringList>("lines"); // the restore's; empty: it restored
+    QTest::addColumn<int>("serialAfter");
+
+    const int flash = 740400;
+    QTest::newRow("bootstrapped, stays in its boot loader")
+        << device({ { "boot", erased }, { "serial", flash }, { "bootLoaderSerial", 1 } })
+        << QJsonObject {} << flash << QStringList {} << flash;
+    QTest::newRow("boot loader and flash differ")
+        << device({ { "bootLoader", true }, { "serial", flash }, { "bootLoaderSerial", 1 } })
+        << QJsonObject {} << 1
+        << QStringList { "The QD740N's flash holds serial 740400, but its boot loader reports 1: "
+                         "nothing was written.",
+               "Cycle the power on the QD740N, restart the firmware updater and press Check "
+               "Versions; if the serials still differ, contact Marquell." }
+        << flash;
+    QTest::newRow("another unit swapped in")
+        << device({ { "bootLoader", true } }) << QJsonObject { { "serial", kSerial + 1 } }
+        << kSerial
+        << QStringList { QStringLiteral("Found serial %1, expected %2.")
+                             .arg(kSerial + 1)
+                             .arg(kSerial) }
+        << kSerial + 1;
+}
+
+void TestWorkers::restoreSerials()
+{
+    QFETCH(QJsonObject, device);
+    QFETCH(QJsonObject, change);
+    QFETCH(int, found);
+    QFETCH(QStringList, lines);
+    QFETCH(int, serialAfter);
+
+    SimDeviceFile sim(device);
+    Run check;
+    CheckVersionThread probe;
+    runWorker(probe, &CheckVersionThread::updateText, sim, check);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(probe.status.serial, found);
+    sim.update(change);
+
+    RestoreThread restore;
+    restore.status = probe.status;
+    Run run;
+    runWorker(restore, &RestoreThread::addLine, sim, run);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(restore.succeeded, lines.isEmpty());
+    if (!lines.isEmpty()) {
+        QCOMPARE(run.lines, lines);
+        for (const TraceCall &c : std::as_const(run.calls))
+            QVERIFY2(!c.name.contains(QLatin1String("Clear"))
+                    && !c.name.contains(QLatin1String("Write")),
+                qPrintable(c.name));
+    }
+    QCOMPARE(sim.read().value("serial").toInt(), serialAfter);
+}
+
+// At start the copies of a process that has gone are removed: those without
+// a lock, and those whose lock names a process that is not running; copies
+// another process holds stay.
+void TestWorkers::leftoverCopies()
+{
+    QString why;
+    const QDir folder(PrivateFolder::path(why));
+    QVERIFY2(folder.exists(), qPrintable(why));
+    const QString tag = QStringLiteral("flow-test%1-").arg(QCoreApplication::applicationPid());
+    for (const char *name : { "unlocked", "crashed", "held" })
+        QVERIFY(folder.mkpath(tag + QLatin1String(name) + QStringLiteral("/firmware")));
+    QFile crashed(folder.filePath(tag + QStringLiteral("crashed.lock")));
+    QVERIFY(crashed.open(QIODevice::WriteOnly));
+    crashed.write("4194000\ntst_workers\n\n"); // no such process
+    crashed.close();
+    QLockFile held(folder.filePath(tag + QStringLiteral("held.lock")));
+    QVERIFY(held.tryLock(0));
+
+    FirmwareCopies::removeLeftovers();
+    QVERIFY(!folder.exists(tag + QStringLiteral("unlocked")));
+    QVERIFY(!folder.exists(tag + QStringLiteral("crashed")));
+    QVERIFY(!folder.exists(tag + QStringLiteral("crashed.lock")));
+    QVERIFY(folder.exists(tag + QStringLiteral("held/firmware")));
+    QVERIFY(QDir(folder.filePath(tag + QStringLiteral("held"))).removeRecursively());
 }
 
 QTEST_GUILESS_MAIN(TestWorkers)
