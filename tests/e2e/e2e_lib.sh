@@ -134,6 +134,7 @@ cleanup()
     end_processes "${SESSION_PROCESSES[@]}" $(descendants "${SESSION_PROCESSES[@]}")
     end_processes "$WM_PID"
     stop_desktop
+    leave_private_tmp
     stop_xvfb
     if [ "$FAILED" -ne 0 ]; then
         diagnose
@@ -276,6 +277,7 @@ start_display()
 start_desktop_session()
 {
     unset DISPLAY WAYLAND_DISPLAY
+    private_tmp "$WORK" "$BIN_DIR" "$CLOSE_HELPER" "$SHOT_DIR" "$(dirname "$A11Y")" "$PWD" "${HOME:-/}"
     start_session_bus "$WORK"
     SESSION_PROCESSES+=("${SESSION_PIDS[@]}")
     export DBUS_SESSION_BUS_ADDRESS=$SESSION_BUS
