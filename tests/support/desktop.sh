@@ -92,16 +92,16 @@ private_tmp()
     # tmpfs covers it.
     exec {machine}</tmp || fail "cannot open /tmp"
     mount -t tmpfs -o mode=1777 qd740n-road-tmp /tmp || fail "cannot mount a /tmp of the road's own"
+    PRIVATE_TMP=1
     mkdir -m 1777 /tmp/.X11-unix || fail "cannot make /tmp/.X11-unix in the road's /tmp"
     # (mount would turn the descriptor's path back into /tmp/NAME.)
     local source
     while IFS= read -r top; do
         source=/proc/self/fd/$machine/${top#/tmp/}
-        if [ -d "$source" ]; then mkdir "$top"; else : >"$top"; fi \
-            && mount --no-canonicalize --rbind "$source" "$top" || fail "cannot keep $top in the road's /tmp"
+        if [ -d "$source" ]; then mkdir "$top"; else : >"$top"; fi || fail "cannot make $top"
+        mount --no-canonicalize --rbind "$source" "$top" || fail "cannot keep $top in the road's /tmp"
     done < <([ ${#tops[@]} -eq 0 ] || printf '%s\n' "${tops[@]}" | sort -u)
     exec {machine}<&-
-    PRIVATE_TMP=1
 }
 
 # leave_private_tmp: the machine's /tmp again, once the road's processes have
