@@ -82,6 +82,10 @@ named_on_session_bus()
 private_tmp()
 {
     local keep tops=() top machine
+    # Never the machine's own /tmp: only in a namespace its caller does not
+    # share.
+    [ "$(readlink /proc/self/ns/mnt)" != "$(readlink "/proc/$PPID/ns/mnt")" ] \
+        || fail "no mount namespace of the road's own: run it through own-network.sh --mount"
     for keep in "$@"; do
         keep=$(realpath -m -- "$keep")
         [[ $keep == /tmp/?* ]] || continue
