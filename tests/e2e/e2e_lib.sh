@@ -1,8 +1,9 @@
 # shellcheck shell=bash
 # Helpers for driving qd740n-updater in a real X window as an operator with
-# a screen reader would: a private Xvfb display and a private session bus
-# with the AT-SPI bus launcher on it, a working directory laid out like the
-# build's bin/ folder, and the program started with Qt's AT-SPI bridge on.
+# a screen reader would: a private Xvfb display or a headless desktop
+# (desktop.sh), a private session bus with the AT-SPI bus launcher on it, a
+# working directory laid out like the build's bin/ folder, and the program
+# started with Qt's AT-SPI bridge on.
 # Its windows, buttons, boxes and log are found in its accessibility tree by
 # role and accessible name (a11y.py), buttons are pressed through their
 # Action interface or clicked with the real mouse at the place the tree

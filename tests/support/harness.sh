@@ -13,9 +13,12 @@
 # socket it may take from another server's. So the number is chosen here and
 # claimed the way the X server claims it, a lock file /tmp/.X<N>-lock made
 # atomically with link(2), skipping every number whose lock or socket exists,
-# whoever made it; Xvfb then runs on that number with -nolock. What is
-# removed afterwards is only this lock, while it still names this server,
-# and this server's socket, which it normally removes itself.
+# whoever made it; Xvfb then runs on that number with -nolock. (Only a server
+# without a lock whose socket appears between that check and Xvfb's start
+# could still lose it to this one.) What is removed afterwards is only this
+# lock, while it still names this server, and this server's socket, which it
+# normally removes itself. The desktop roads' Xwayland servers, which choose
+# their own numbers, run in a /tmp of the road's own (desktop.sh).
 
 readonly HARNESS_GRACE=5 # seconds between SIGTERM and SIGKILL
 
