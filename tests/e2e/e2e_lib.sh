@@ -306,6 +306,10 @@ start_other_user()
     chmod 711 "$WORK" || fail "cannot open $WORK to nobody"
     local as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups env)
     local home=(HOME="$OTHER_HOME" XDG_RUNTIME_DIR="$OTHER_HOME/runtime" TMPDIR="$OTHER_HOME")
+    # Its bus and a11y.py are read from the sources, which a checkout in
+    # root's home keeps from other users.
+    "${as_nobody[@]}" test -r "$TEST_BUS_CONFIG" -a -r "$A11Y" \
+        || fail "nobody cannot read $TEST_BUS_CONFIG and $A11Y: this road needs sources other users can read"
     # Its launcher names its AT-SPI bus on the display's root window, where
     # Qt looks first: the copies started from now on use that bus.
     start_session "$OTHER_HOME" "${as_nobody[@]}" "${home[@]}"
