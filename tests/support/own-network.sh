@@ -30,7 +30,7 @@ allowed()
     said=$(unshare "$@" "${namespaces[@]}" -- sh -c \
         '[ "$1" != --mount ] || mount -t tmpfs qd740n-probe /tmp' sh "${namespaces[-1]}" 2>&1) \
         && return 0
-    REFUSED+=("unshare $* ${namespaces[*]}: ${said//$'\n'/ }")
+    REFUSED+=("unshare${*:+ $*} ${namespaces[*]}: ${said//$'\n'/ }")
     return 1
 }
 
