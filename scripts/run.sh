@@ -1,7 +1,20 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the updater on the simulated
-# device. The device lives in build/device.json, so what one run writes to it
-# is still there at the next run.
+# Installs the Debian packages that building and running the updater need and
+# are missing (scripts/setup.sh, with no argument: not those of the tests),
+# builds the updater into build/ and starts it on the simulated device, in a
+# window of the desktop it is started from.
+#
+#   scripts/run.sh [QT-OPTION...]
+#
+# QT-OPTION: every argument goes to Qt, as to any Qt program (-style Fusion,
+# -reverse); the updater itself reads none.
+#
+# The simulated unit is a file, build/device.json, or the file named by
+# QD740N_SIM_DEVICE (relative to the folder the command is typed in). Where
+# it does not exist, it is written as a unit plugged in with firmware 4.4.6
+# (serial 740001), which the updater brings to 4.5.6; what a run writes to
+# the unit stays there for the next run. Deleting the file starts again from
+# 4.4.6.
 set -euo pipefail
 # A device file named relative to where the command was typed, made absolute
 # before anything moves: the program opens it from build/bin.
@@ -26,7 +39,29 @@ if [ ! -e "$device" ]; then
 }
 JSON
 fi
-echo "Simulated device: $device"
+
+# field NAME: the device file's field as written there (4, null, true); the
+# simulator writes one field a line.
+field()
+{
+    sed -n -E "s/^[[:space:]]*\"$1\":[[:space:]]*([^,]*),?[[:space:]]*\$/\\1/p" "$device" | head -n 1
+}
+# image NAME: a region's image version, or "erased".
+image()
+{
+    local version
+    version=$(field "$1")
+    [ "$version" = null ] && version=erased
+    echo "${version:-?}"
+}
+state="plugged in"
+[ "$(field attached)" != false ] || state="unplugged"
+[ "$(field bootLoader)" != true ] || state+=", waiting in its boot loader"
+echo "Simulated QD740N in $device:"
+echo "  serial $(field serial), boot image $(image boot), run image $(image run)," \
+    "FPGA image $(image fpga); $state."
+echo "  To start again from firmware 4.4.6, delete that file before the next run."
+
 cd build/bin
 # The simulated device also on a workstation that is a site: the program
 # would take the maker's library under /usr/local for its own.

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# End-to-end roads through qd740n-updater in a real X window (Xvfb), as an
-# operator with a screen reader goes them: the program's windows, buttons,
+# End-to-end roads through qd740n-updater in a real X window (on Xvfb, or on
+# a headless GNOME or KWin), as an operator with a screen reader goes them: the program's windows, buttons,
 # boxes and log are found in its accessibility tree, buttons are pressed
 # through it or clicked with the mouse, and the outcome is read from the log
 # and from what the simulated device recorded, its file and its trace.
 #
-# Usage: e2e.sh ROAD BIN_DIR CLOSE_HELPER SCREENSHOT_DIR
+# Usage: e2e.sh ROAD [BIN_DIR CLOSE_HELPER SCREENSHOT_DIR]
 #   ROAD            update | downgrade-yes | downgrade-no | unplug-restore |
 #                   bootstrap-restore | no-device | empty-firmware |
 #                   swapped-unit | second-copy | held-restore |
@@ -21,10 +21,21 @@
 #   BIN_DIR         folder holding qd740n-updater, libqd_api.so and firmware/
 #   CLOSE_HELPER    the qd740n-e2e-closewindow program
 #   SCREENSHOT_DIR  where ROAD-STAGE.png screenshots go
+# Given the road alone, the other three are those of the build tree build/
+# beside the sources (bin/, tests/qd740n-e2e-closewindow, e2e-screenshots/),
+# and the road runs as CTest runs it, as a workstation of its own
+# (tests/support/own-network.sh). Given all four, it runs where it is started.
 set -uo pipefail
 
+if [ $# -eq 1 ]; then
+    build=$(cd "$(dirname "$0")/../.." && pwd)/build
+    own_network=("$(dirname "$0")/../support/own-network.sh")
+    [[ $1 != gnome-* && $1 != kwin-* ]] || own_network+=(--mount)
+    exec "${own_network[@]}" bash "$0" "$1" "$build/bin" "$build/tests/qd740n-e2e-closewindow" \
+        "$build/e2e-screenshots"
+fi
 if [ $# -ne 4 ]; then
-    echo "usage: $0 ROAD BIN_DIR CLOSE_HELPER SCREENSHOT_DIR" >&2
+    echo "usage: $0 ROAD [BIN_DIR CLOSE_HELPER SCREENSHOT_DIR]" >&2
     exit 2
 fi
 ROAD=$1

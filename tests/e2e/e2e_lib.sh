@@ -1,8 +1,9 @@
 # shellcheck shell=bash
 # Helpers for driving qd740n-updater in a real X window as an operator with
-# a screen reader would: a private Xvfb display and a private session bus
-# with the AT-SPI bus launcher on it, a working directory laid out like the
-# build's bin/ folder, and the program started with Qt's AT-SPI bridge on.
+# a screen reader would: a private Xvfb display or a headless desktop
+# (desktop.sh), a private session bus with the AT-SPI bus launcher on it, a
+# working directory laid out like the build's bin/ folder, and the program
+# started with Qt's AT-SPI bridge on.
 # Its windows, buttons, boxes and log are found in its accessibility tree by
 # role and accessible name (a11y.py), buttons are pressed through their
 # Action interface or clicked with the real mouse at the place the tree
@@ -134,6 +135,7 @@ cleanup()
     end_processes "${SESSION_PROCESSES[@]}" $(descendants "${SESSION_PROCESSES[@]}")
     end_processes "$WM_PID"
     stop_desktop
+    leave_private_tmp
     stop_xvfb
     if [ "$FAILED" -ne 0 ]; then
         diagnose
@@ -276,6 +278,7 @@ start_display()
 start_desktop_session()
 {
     unset DISPLAY WAYLAND_DISPLAY
+    private_tmp "$WORK" "$BIN_DIR" "$CLOSE_HELPER" "$SHOT_DIR" "$(dirname "$A11Y")" "$PWD" "${HOME:-/}"
     start_session_bus "$WORK"
     SESSION_PROCESSES+=("${SESSION_PIDS[@]}")
     export DBUS_SESSION_BUS_ADDRESS=$SESSION_BUS
@@ -303,6 +306,10 @@ start_other_user()
     chmod 711 "$WORK" || fail "cannot open $WORK to nobody"
     local as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups env)
     local home=(HOME="$OTHER_HOME" XDG_RUNTIME_DIR="$OTHER_HOME/runtime" TMPDIR="$OTHER_HOME")
+    # Its bus and a11y.py are read from the sources, which a checkout in
+    # root's home keeps from other users.
+    "${as_nobody[@]}" test -r "$TEST_BUS_CONFIG" -a -r "$A11Y" \
+        || fail "nobody cannot read $TEST_BUS_CONFIG and $A11Y: this road needs sources other users can read"
     # Its launcher names its AT-SPI bus on the display's root window, where
     # Qt looks first: the copies started from now on use that bus.
     start_session "$OTHER_HOME" "${as_nobody[@]}" "${home[@]}"

@@ -18,6 +18,7 @@ DESKTOP=""           # gnome | kwin: the road's desktop
 DESKTOP_PID=""       # its compositor, gnome-shell or kwin_wayland
 DESKTOP_SYSTEM_BUS="" # the private bus standing in for the system bus
 DESKTOP_LOG=""
+PRIVATE_TMP="" # 1 while the road has a /tmp of its own
 # How long the desktop may take to start, all its waits together: a few
 # seconds here, but gnome-shell once stalled for 30 s in its start on a
 # machine whose two cores were kept busy.
@@ -31,7 +32,26 @@ desktop_up()
 {
     [ -z "$DESKTOP_PID" ] || running "$DESKTOP_PID" \
         || fail "$DESKTOP ended as it started: $(tail -n 20 "$DESKTOP_LOG" 2>/dev/null)"
+    [ "$DESKTOP" != gnome ] || end_stuck_fork
     "$@"
+}
+
+# end_stuck_fork: gnome-shell starts ibus-daemon as it starts, and the child
+# it forks for that runs a JavaScript callback before its exec; now and then
+# that child waits forever for a lock of GObject's that another thread of the
+# shell held at the fork, and the shell waits for the child (seen on a busy
+# machine: it never manages its X screen). A child still gnome-shell ten
+# seconds after its fork is such a one: ended, it is an ibus-daemon that did
+# not start, as it is anyway where ibus is not installed.
+end_stuck_fork()
+{
+    local child age
+    for child in $(pgrep -P "$DESKTOP_PID" -x gnome-shell); do
+        age=$(ps -o etimes= -p "$child" 2>/dev/null) || continue
+        [ "${age// /}" -ge 10 ] || continue
+        log "gnome-shell's child $child has not run its program ${age// /} s after its fork: ended"
+        kill -KILL "$child" 2>/dev/null
+    done
 }
 
 # desktop_backtrace FILE: where a desktop that does not start is stuck, every
@@ -68,6 +88,54 @@ named_on_session_bus()
         org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q 'boolean true'
 }
 
+# private_tmp KEEP...: a /tmp of the road's own, in its own mount namespace
+# (own-network.sh --mount), before the road starts anything. Each compositor
+# starts its Xwayland on the first display number whose lock file
+# /tmp/.X<N>-lock it does not find, and takes that number's socket in
+# /tmp/.X11-unix, removing it when it ends, whoever made it: in the machine's
+# /tmp it would take the socket of a server that keeps no lock. In an empty
+# tmpfs it finds none, and its socket and lock go where only the road looks;
+# its /tmp/.X11-unix is the road's user's, as the compositors want it. KEEP:
+# files and folders of the machine's /tmp the road goes on using (its working
+# folder, a build tree there), bound into the new /tmp at the same place.
+private_tmp()
+{
+    local keep tops=() top machine
+    # Never the machine's own /tmp: only in a namespace its caller does not
+    # share.
+    [ "$(readlink /proc/self/ns/mnt)" != "$(readlink "/proc/$PPID/ns/mnt")" ] \
+        || fail "no mount namespace of the road's own: run it through own-network.sh --mount"
+    for keep in "$@"; do
+        keep=$(realpath -m -- "$keep")
+        [[ $keep == /tmp/?* ]] || continue
+        top=${keep#/tmp/}
+        tops+=("/tmp/${top%%/*}")
+    done
+    # The machine's /tmp, still reached through this descriptor once the
+    # tmpfs covers it.
+    exec {machine}</tmp || fail "cannot open /tmp"
+    mount -t tmpfs -o mode=1777 qd740n-road-tmp /tmp || fail "cannot mount a /tmp of the road's own"
+    PRIVATE_TMP=1
+    mkdir -m 1777 /tmp/.X11-unix || fail "cannot make /tmp/.X11-unix in the road's /tmp"
+    # (mount would turn the descriptor's path back into /tmp/NAME.)
+    local source
+    while IFS= read -r top; do
+        source=/proc/self/fd/$machine/${top#/tmp/}
+        if [ -d "$source" ]; then mkdir "$top"; else : >"$top"; fi || fail "cannot make $top"
+        mount --no-canonicalize --rbind "$source" "$top" || fail "cannot keep $top in the road's /tmp"
+    done < <([ ${#tops[@]} -eq 0 ] || printf '%s\n' "${tops[@]}" | sort -u)
+    exec {machine}<&-
+}
+
+# leave_private_tmp: the machine's /tmp again, once the road's processes have
+# ended, so that its working folder can be removed there.
+leave_private_tmp()
+{
+    [ -n "$PRIVATE_TMP" ] || return 0
+    umount --recursive --lazy /tmp || echo "cannot unmount the road's /tmp" >&2
+    PRIVATE_TMP=""
+}
+
 # start_desktop DIR WIDTHxHEIGHT SCALE: starts the road's DESKTOP on a
 # virtual screen of that size at that scale (1 or 2), its log in
 # DIR/desktop.log, and waits until its windows can be asked about and its
@@ -79,16 +147,6 @@ start_desktop()
     DESKTOP_LOG=$dir/desktop.log
     DESKTOP_START_DEADLINE=$((SECONDS + DESKTOP_START_TIMEOUT))
     mkdir -p "$dir/home" || fail "cannot make a home for the desktop"
-    # A user other than root, in a user namespace of its own, sees the
-    # machine's /tmp/.X11-unix owned by nobody, and neither compositor puts
-    # its X server's socket there: a folder of the road's own stands in for
-    # it, in the road's own mount namespace (own-network.sh --mount).
-    local owner
-    owner=$(stat -c %u /tmp/.X11-unix 2>/dev/null) || owner=0
-    if [ "$owner" != 0 ] && [ "$owner" != "$(id -u)" ]; then
-        mkdir -m 1777 "$dir/x11-unix" && mount --bind "$dir/x11-unix" /tmp/.X11-unix \
-            || fail "/tmp/.X11-unix is not this user's, and no folder can stand in for it"
-    fi
     # A private system bus: gnome-shell will not start without one, and
     # neither compositor may reach the machine's.
     dbus-daemon --config-file="$TEST_BUS_CONFIG" --nofork --print-address=3 3>"$dir/system-bus" \

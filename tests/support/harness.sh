@@ -13,11 +13,28 @@
 # socket it may take from another server's. So the number is chosen here and
 # claimed the way the X server claims it, a lock file /tmp/.X<N>-lock made
 # atomically with link(2), skipping every number whose lock or socket exists,
-# whoever made it; Xvfb then runs on that number with -nolock. What is
-# removed afterwards is only this lock, while it still names this server,
-# and this server's socket, which it normally removes itself.
+# whoever made it; Xvfb then runs on that number with -nolock. (Only a server
+# without a lock whose socket appears between that check and Xvfb's start
+# could still lose it to this one.) What is removed afterwards is only this
+# lock, while it still names this server, and this server's socket, which it
+# normally removes itself. The desktop roads' Xwayland servers, which choose
+# their own numbers, run in a /tmp of the road's own (desktop.sh).
 
 readonly HARNESS_GRACE=5 # seconds between SIGTERM and SIGKILL
+
+# Every process the harness waits for or ends is found in /proc by its id. A
+# machine without /proc, or with the /proc of another PID namespace, shows it
+# none of its own: it would take each of its servers for one that failed to
+# start, start the next, and end none. It stops before it starts anything.
+if ! [ /proc/self -ef "/proc/$BASHPID" ]; then
+    if [ ! -e /proc/self ]; then
+        echo "harness: no /proc here (not mounted): cannot see or end the processes a test starts" >&2
+    else
+        echo "harness: /proc here is another PID namespace's: it does not show this test's own" \
+            "processes (this shell is $BASHPID, /proc/self is $(readlink /proc/self))" >&2
+    fi
+    exit 1
+fi
 
 # The configuration of every private bus a test starts (dbus-daemon
 # --config-file): no service folder, so nothing of the machine is started on
