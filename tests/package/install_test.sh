@@ -7,7 +7,8 @@
 # its private copy of ./firmware/qd740n_boot_4.img when Check Versions is pressed (so it found its
 # images), with its window icon set. The checksum list, in the build's
 # firmware folder and installed beside the images, passes sha256sum -c.
-# Without a device file named, the installed copy finds no device.
+# Without a device file named, the installed copy finds no device; without
+# a display it says so and ends.
 #
 # Then a site's own device library: the program loads that library and runs
 # in the site's data folder when both are there. It refuses to start when
@@ -74,6 +75,15 @@ for firmware in "$build/bin/firmware" "$prefix/share/qd740n-updater/firmware"; d
     (cd "$firmware" && sha256sum --quiet -c SHA256SUMS) >"$tmp/sha256sum.log" 2>&1 \
         || fail "sha256sum -c SHA256SUMS fails in $firmware"
 done
+
+# Without any display, the program says so in one line and ends with status
+# 1, before the toolkit would abort.
+status=0
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_RUNTIME_DIR="$tmp" "$launcher" \
+    >"$tmp/no-display.log" 2>&1 || status=$?
+[ "$status" = 1 ] && [ "$(wc -l <"$tmp/no-display.log")" = 1 ] \
+    && grep -q '^qd740n-updater: There is no display to show the window on' "$tmp/no-display.log" \
+    || fail "without a display the program ended with status $status"
 
 mkdir "$tmp/links" "$tmp/elsewhere"
 ln -s "../pre fix/bin/qd740n-updater" "$tmp/links/qd740n-updater"
