@@ -95,11 +95,15 @@ set(CPACK_NSIS_MUI_UNIICON ${CMAKE_CURRENT_SOURCE_DIR}/qd740n-updater.ico)
 # Written into the installer's script as they stand, backslashes and all.
 set(CPACK_VERBATIM_VARIABLES ON)
 # The shortcut's working folder is the output folder at the time it is made.
+# The operator's guide opens in the browser (../docs/CMakeLists.txt).
 string(CONCAT CPACK_NSIS_CREATE_ICONS_EXTRA
     "  SetOutPath \"$INSTDIR\"\n"
     "  CreateShortCut \"$SMPROGRAMS\\$STARTMENU_FOLDER\\QD740N firmware updater.lnk\" "
-    "\"$INSTDIR\\qd740n-updater.exe\"")
-set(CPACK_NSIS_DELETE_ICONS_EXTRA
-    "  Delete \"$SMPROGRAMS\\$MUI_TEMP\\QD740N firmware updater.lnk\"")
+    "\"$INSTDIR\\qd740n-updater.exe\"\n"
+    "  CreateShortCut \"$SMPROGRAMS\\$STARTMENU_FOLDER\\Operator's guide.lnk\" "
+    "\"$INSTDIR\\doc\\operator-guide.html\"")
+string(CONCAT CPACK_NSIS_DELETE_ICONS_EXTRA
+    "  Delete \"$SMPROGRAMS\\$MUI_TEMP\\QD740N firmware updater.lnk\"\n"
+    "  Delete \"$SMPROGRAMS\\$MUI_TEMP\\Operator's guide.lnk\"")
 
 include(CPack)

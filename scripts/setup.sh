@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config clang-format clang-tidy
-    qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev zlib1g-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev zlib1g-dev cmark-gfm
     # the real-window tests: a virtual display, a mouse, screenshots, and the
     # accessibility tree read and driven as a screen reader does (AT-SPI)
     xvfb xauth xdotool x11-utils imagemagick python3-pyatspi at-spi2-core
