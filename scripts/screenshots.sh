@@ -26,7 +26,7 @@ mark() { # NUMBER X Y: a numbered red disc centred on X Y
         -fill white -stroke none -annotate "+$(($2 - 4))+$(($3 + 5))" "$1")
 }
 number=2
-while read -r name x y width height; do
+while read -r _ x y _ height; do
     [ "$number" -gt 2 ] || mark 1 $((x - 60)) $((y + height))
     mark "$number" "$x" $((y + height / 2))
     number=$((number + 1))

@@ -104,13 +104,16 @@ installed_guide()
 {
     local guide=$folder/doc/operator-guide.html picture
     [ -f "$guide" ] || check_failed "no operator's guide $guide"
-    for picture in $(grep -o 'src="images/[^"]*"' "$guide" | sed 's/^src="//; s/"$//'); do
+    while read -r picture; do
         [ -f "$folder/doc/$picture" ] || check_failed "the operator's guide lacks $picture"
-    done
+    done < <(grep -o 'src="images/[^"]*"' "$guide" | sed 's/^src="//; s/"$//')
     guide_shortcut=$(find "$WINEPREFIX/drive_c" -name "Operator's guide.lnk" | head -n 1)
     [ -n "$guide_shortcut" ] || check_failed "no Start-menu entry for the operator's guide"
-    strings -e l "$guide_shortcut" | grep -qF 'QD740N Firmware Updater\doc\operator-guide.html' \
-        || check_failed "the guide's Start-menu entry opens: $(strings -e l "$guide_shortcut")"
+    # The link holds its target's whole path as one string of 8-bit characters.
+    # shellcheck disable=SC1003 # a Windows path
+    local target='C:\Program Files\QD740N Firmware Updater\doc\operator-guide.html'
+    strings "$guide_shortcut" | grep -qxF "$target" \
+        || check_failed "the guide's Start-menu entry opens: $(strings "$guide_shortcut")"
     echo "The operator's guide is installed with its pictures and a Start-menu entry"
 }
 
