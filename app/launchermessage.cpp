@@ -15,7 +15,7 @@ int main(int argc, char **argv)
     // The text names folders from the environment: shown as it stands, never
     // read as markup.
     QMessageBox box(
-        QMessageBox::Critical, QStringLiteral("QD740N Firmware Update"), text, QMessageBox::Ok);
+        QMessageBox::Critical, QStringLiteral("QD740N firmware updater"), text, QMessageBox::Ok);
     box.setTextFormat(Qt::PlainText);
     box.exec();
     return 0;

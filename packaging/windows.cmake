@@ -64,8 +64,8 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY "QD740N Firmware Updater")
 # One entry under Programs and Features, whichever version is installed; a
 # new version removes the one before it (windows-installer.nsh.in).
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "QD740N Firmware Updater")
-set(CPACK_NSIS_DISPLAY_NAME "QD740N Firmware Updater ${PROJECT_VERSION}")
-set(CPACK_NSIS_PACKAGE_NAME "QD740N Firmware Updater ${PROJECT_VERSION}")
+set(CPACK_NSIS_DISPLAY_NAME "QD740N firmware updater ${PROJECT_VERSION}")
+set(CPACK_NSIS_PACKAGE_NAME "QD740N firmware updater ${PROJECT_VERSION}")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/windows-licenses.txt)
 # A 64-bit installer for a 64-bit program: the default 32-bit one would
 # install into the 32-bit Program Files and see the 32-bit registry.
@@ -98,11 +98,15 @@ set(CPACK_NSIS_MUI_UNIICON ${CMAKE_CURRENT_SOURCE_DIR}/qd740n-updater.ico)
 # Written into the installer's script as they stand, backslashes and all.
 set(CPACK_VERBATIM_VARIABLES ON)
 # The shortcut's working folder is the output folder at the time it is made.
+# The operator's guide opens in the browser (../docs/CMakeLists.txt).
 string(CONCAT CPACK_NSIS_CREATE_ICONS_EXTRA
     "  SetOutPath \"$INSTDIR\"\n"
-    "  CreateShortCut \"$SMPROGRAMS\\$STARTMENU_FOLDER\\QD740N Firmware Update.lnk\" "
-    "\"$INSTDIR\\qd740n-updater.exe\"")
-set(CPACK_NSIS_DELETE_ICONS_EXTRA
-    "  Delete \"$SMPROGRAMS\\$MUI_TEMP\\QD740N Firmware Update.lnk\"")
+    "  CreateShortCut \"$SMPROGRAMS\\$STARTMENU_FOLDER\\QD740N firmware updater.lnk\" "
+    "\"$INSTDIR\\qd740n-updater.exe\"\n"
+    "  CreateShortCut \"$SMPROGRAMS\\$STARTMENU_FOLDER\\Operator's guide.lnk\" "
+    "\"$INSTDIR\\doc\\operator-guide.html\"")
+string(CONCAT CPACK_NSIS_DELETE_ICONS_EXTRA
+    "  Delete \"$SMPROGRAMS\\$MUI_TEMP\\QD740N firmware updater.lnk\"\n"
+    "  Delete \"$SMPROGRAMS\\$MUI_TEMP\\Operator's guide.lnk\"")
 
 include(CPack)

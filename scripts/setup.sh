@@ -26,6 +26,8 @@ esac
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev zlib1g-dev
+    # the operator's guide, made into HTML by every build
+    cmark-gfm
 )
 if [ -n "${1:-}" ]; then
     # the .deb's build flags (dpkg-buildflags, dpkg-shlibdeps) and its check

@@ -200,7 +200,7 @@ for file in qd740n-updater.exe qd_api.dll Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll 
     firmware/qd740n_fpga_6.rbf firmware/SHA256SUMS LICENSES.txt Uninstall.exe; do
     [ -f "$folder/$file" ] || { echo "windows: not installed: $file" >&2; exit 1; }
 done
-shortcut=$(find "$WINEPREFIX/drive_c" -name 'QD740N Firmware Update.lnk' | head -n 1)
+shortcut=$(find "$WINEPREFIX/drive_c" -name 'QD740N firmware updater.lnk' | head -n 1)
 [ -n "$shortcut" ] || { echo "windows: no Start-menu shortcut" >&2; exit 1; }
 # The shortcut starts the program in the folder that holds firmware/: its
 # working folder is the one string that names that folder and nothing in it.

@@ -11,7 +11,7 @@
 #                   swapped-unit | second-copy | held-restore |
 #                   signals-during-write | signal-during-question | nohup |
 #                   idle-sigterm | close-during-write | small-screen |
-#                   small-screen-scaled
+#                   small-screen-scaled | screenshots
 #                   and, on a real desktop (gnome- or kwin- before the name):
 #                   update | small-screen | small-screen-scaled | closes,
 #                   and kwin-closes-wayland
@@ -722,6 +722,66 @@ road_small_screen_scaled()
     expect_firmware 740115
 }
 
+# window_shot STAGE: a screenshot of the main window with its frame, and of
+# whatever box lies over it.
+window_shot()
+{
+    local x y width height file="$SHOT_DIR/$ROAD-$1.png"
+    read -r x y width height <<<"$(framed_window)"
+    timeout 30 import -window root -crop "${width}x${height}+$x+$y" +repage "$file" \
+        2>>"$WORK/import.log" || fail "screenshot $file failed"
+    log "screenshot $file"
+}
+
+fpga_write_running() { ! grep -qE '^qdBootWriteFPGAProgram\(' "$WORK/trace.txt"; }
+
+# The operator's guide's pictures (scripts/screenshots.sh copies them into
+# docs/images/), under openbox, each stage checked before it is taken: a unit
+# checked, its FPGA write under the busy dialog, a close refused during it,
+# the success verdict; a newer unit's downgrade question, and an update that
+# fails as the unit is pulled out.
+road_screenshots()
+{
+    fpga_device 740120 0.08
+    start_app start
+    flow check 'Check Versions'
+    expect_line 'Firmware requires update.'
+    window_shot checked
+    # Where the guide's picture of the window points: each button, as
+    # "NAME X Y WIDTH HEIGHT" in the picture.
+    local frame_x frame_y button x y width height
+    read -r frame_x frame_y _ <<<"$(framed_window)"
+    for button in 'Check Versions' Update Restore; do
+        ask extents "$button"
+        read -r x y width height <<<"$REPLY"
+        echo "$button $((x - frame_x)) $((y - frame_y)) $width $height"
+    done >"$SHOT_DIR/$ROAD-checked.places"
+    press Update
+    wait_until "$FLOW_TIMEOUT" "the FPGA write to begin" fpga_write_started
+    window_shot busy
+    request_close
+    expect_box_of "$APP_PID" "$REFUSAL"
+    window_shot refused-close
+    fpga_write_running || fail "the FPGA write ended before the refused close was taken"
+    ask answer OK
+    wait_line "$SUCCESS" "$GREEN"
+    window_shot success
+    close_app
+
+    device 740121 4 6 6 unplugDuring '"qdBootWriteRunSector"'
+    start_app newer
+    press 'Check Versions'
+    ask box
+    window_shot question
+    ask answer Yes
+    ask wait-flow
+    flow update Update
+    expect_line 'Failed Writing'
+    expect_line "$FAILURE" "$RED"
+    window_shot failure
+    close_app
+}
+
 # ---- on a real desktop: DESKTOP, desktop.sh ----
 
 # frame_of TITLE: the program's window TITLE with its frame, "X Y WIDTH
@@ -873,6 +933,7 @@ expect_native_line()
 case $ROAD in
 small-screen) SCREEN=640x480 WINDOW_MANAGER=openbox ;;
 small-screen-scaled) SCREEN=1366x768 WINDOW_MANAGER=openbox && export QT_SCALE_FACTOR=2 ;;
+screenshots) WINDOW_MANAGER=openbox ;;
 gnome-* | kwin-*) DESKTOP=${ROAD%%-*} ;;
 esac
 case $ROAD in
@@ -909,6 +970,7 @@ close-during-write) road_close_during_write ;;
 late-device) road_late_device ;;
 small-screen) road_small_screen ;;
 small-screen-scaled) road_small_screen_scaled ;;
+screenshots) road_screenshots ;;
 gnome-update | kwin-update) road_desktop_update ;;
 gnome-small-screen* | kwin-small-screen*) road_desktop_fit ;;
 gnome-closes | kwin-closes | kwin-closes-wayland) road_desktop_closes ;;

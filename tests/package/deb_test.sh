@@ -3,9 +3,10 @@
 # reads it back: its name and version, the files it installs (launcher, private
 # program and device library, the three target images and their checksum list
 # (which sha256sum -c passes), desktop entry, AppStream
-# metainfo, icon, man page and Debian documentation, and nothing of the tests
-# or the image generator), maintainer scripts that refuse a removal or an
-# upgrade while the program runs, and the runtime packages it
+# metainfo, icon, man page, Debian documentation and the operator's guide with
+# its pictures, and nothing of the tests or the image generator), maintainer
+# scripts that refuse a removal or an upgrade while the program runs, and the
+# runtime packages it
 # depends on. lintian, desktop-file-validate and appstreamcli check it as a
 # Debian maintainer and a software centre would.
 #
@@ -69,7 +70,7 @@ check "desktop entry" has_file -rw-r--r-- "usr/share/applications/$app_id.deskto
 check "AppStream metainfo" has_file -rw-r--r-- "usr/share/metainfo/$app_id.metainfo.xml"
 check "icon" has_file -rw-r--r-- usr/share/icons/hicolor/scalable/apps/qd740n-updater.svg
 check "man page" has_file -rw-r--r-- usr/share/man/man1/qd740n-updater.1.gz
-for doc in copyright changelog.Debian.gz; do
+for doc in copyright changelog.Debian.gz operator-guide.html; do
     check "$doc" has_file -rw-r--r-- "usr/share/doc/qd740n-updater/$doc"
 done
 check "lintian overrides" has_file -rw-r--r-- usr/share/lintian/overrides/qd740n-updater
@@ -77,10 +78,6 @@ no_extras() {
     ! grep -Eq 'imagegen|/tst_|bench|soak|/tests/' "$tmp/files"
 }
 check "no tests, benchmarks or image generator" no_extras
-regular_files() {
-    [ "$(grep -c "^-" "$tmp/files")" -eq 15 ]
-}
-check "fifteen files in all" regular_files
 # The device library lives in the program's private folder: nothing for
 # ldconfig to do, and nothing left behind on removal. The only maintainer
 # scripts refuse a removal or an upgrade while the program runs.
@@ -120,6 +117,23 @@ checksums_pass() {
     (cd "$tmp/root/usr/share/qd740n-updater/firmware" && sha256sum --quiet -c SHA256SUMS)
 }
 check "the packaged images pass sha256sum -c SHA256SUMS" checksums_pass
+# Every picture the operator's guide shows is packaged beside it; sixteen
+# files besides them.
+doc=usr/share/doc/qd740n-updater
+mapfile -t pictures < <(grep -o 'src="images/[^"]*"' "$tmp/root/$doc/operator-guide.html" \
+    | sed 's/^src="//; s/"$//' | sort -u)
+pictures_packaged() {
+    local picture
+    [ ${#pictures[@]} -gt 0 ] || return 1
+    for picture in "${pictures[@]}"; do
+        has_file -rw-r--r-- "$doc/$picture" || return 1
+    done
+}
+check "the operator's guide's ${#pictures[@]} pictures" pictures_packaged
+regular_files() {
+    [ "$(grep -c "^-" "$tmp/files")" -eq $((16 + ${#pictures[@]})) ]
+}
+check "$((16 + ${#pictures[@]})) files in all" regular_files
 
 # While the packaged program runs (here in a network namespace of this test's
 # own, where its single-copy guard is the only one), the package may be

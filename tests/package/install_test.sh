@@ -221,7 +221,7 @@ QD740N_LOCAL_PREFIX=site expect_refusal "a relative prefix" Warning \
 # named, rather than ending it without a box.
 mv "$prefix/share/qd740n-updater" "$prefix/share/moved-away"
 QD740N_LOCAL_PREFIX="$tmp/no site" expect_refusal "the packaged data folder gone" \
-    "QD740N Firmware Update" "cannot enter the data folder $prefix/bin/../share/qd740n-updater"
+    "QD740N firmware updater" "cannot enter the data folder $prefix/bin/../share/qd740n-updater"
 mv "$prefix/share/moved-away" "$prefix/share/qd740n-updater"
 
 # The box shows its text as plain text: markup from the environment is shown

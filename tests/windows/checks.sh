@@ -97,6 +97,26 @@ $(diff <(echo "$expected") <(msvc_exports "$maker/whole/qd_api.dll"))"
 
 # --- The installed program ---------------------------------------------------
 
+# The operator's guide in doc\ with every picture it shows, and a Start-menu
+# entry beside the program's that opens it.
+guide_shortcut=""
+installed_guide()
+{
+    local guide=$folder/doc/operator-guide.html picture
+    [ -f "$guide" ] || check_failed "no operator's guide $guide"
+    while read -r picture; do
+        [ -f "$folder/doc/$picture" ] || check_failed "the operator's guide lacks $picture"
+    done < <(grep -o 'src="images/[^"]*"' "$guide" | sed 's/^src="//; s/"$//')
+    guide_shortcut=$(find "$WINEPREFIX/drive_c" -name "Operator's guide.lnk" | head -n 1)
+    [ -n "$guide_shortcut" ] || check_failed "no Start-menu entry for the operator's guide"
+    # The link holds its target's whole path as one string of 8-bit characters.
+    # shellcheck disable=SC1003 # a Windows path
+    local target='C:\Program Files\QD740N Firmware Updater\doc\operator-guide.html'
+    strings "$guide_shortcut" | grep -qxF "$target" \
+        || check_failed "the guide's Start-menu entry opens: $(strings "$guide_shortcut")"
+    echo "The operator's guide is installed with its pictures and a Start-menu entry"
+}
+
 # make_site LIBRARY FIRMWARE: site\ as a site leaves it: LIBRARY (a file, or
 # "" for none) as site\qd_api.dll, with the DLL it needs and the simulated
 # device beside it for the stand-in to hand its calls to, and, when FIRMWARE
@@ -379,6 +399,7 @@ installs_keep_site()
     site_kept "the uninstaller" "$site"
     [ "$(cd "$folder" && find . -mindepth 1 -maxdepth 1)" = "./site" ] \
         || check_failed "the uninstaller left more than site\\: $(cd "$folder" && find .)"
+    [ ! -e "$guide_shortcut" ] || check_failed "the uninstaller left $guide_shortcut"
 
     silently "the install over a site" "$installer"
     [ -f "$folder/qd740n-updater.exe" ] || check_failed "the install over a site left no program"
@@ -442,6 +463,8 @@ own_folder_upgrade()
 # it installed and without site\.
 check_sites()
 {
+    step "the operator's guide"
+    installed_guide
     step "the MSVC stand-in for the maker's DLL in site\\: a check and an update"
     site_update
     step "libraries that cannot be used, and half a site"
