@@ -21,13 +21,16 @@ import sys
 # Where the texts an operator can see are made.
 SOURCES = [
     "app/main.cpp", "app/mainwindow.cpp", "app/launchermessage.cpp",
-    "console/updater.cpp", "console/mqprogressdialog.cpp",
+    "console/updater.cpp", "console/flowcontrol.cpp", "console/mqprogressdialog.cpp",
     "workers/checkversionthread.cpp", "workers/updateversionthread.cpp",
-    "workers/restorethread.cpp", "target_firmware/targetfirmware.cpp",
+    "workers/restorethread.cpp", "target_firmware/firmwarecopies.cpp",
     "device/devicelibrary.cpp", "platform/devicelibrarylocation.cpp",
     "platform/devicelibrarylocation_linux.cpp", "platform/devicelibrarylocation_none.cpp",
     "platform/libraryfile_linux.cpp", "platform/libraryfile_windows.cpp",
-    "platform/sessionguard_windows.cpp",
+    "platform/privatefolder_linux.cpp", "platform/privatefolder_windows.cpp",
+    "platform/regularfile.cpp", "platform/regularfile_linux.cpp",
+    "platform/regularfile_windows.cpp", "platform/sessionguard_windows.cpp",
+    "platform/windowsystemchoice_linux.cpp",
 ]
 LAUNCHER = "packaging/qd740n-updater.in"
 TITLES = {"Warning"}
@@ -37,6 +40,8 @@ TITLES = {"Warning"}
 NOT_SHOWN = {
     "qd740n-updater: %s\n", "SHA256 (", ") = ", ": ", "another file",
     "  Check Versions  ", "  Update  ", "  Restore  ", "Check Versions",
+    # words that fill a placeholder of a sentence in the table
+    "64 KiB", "256 MiB", "firmware folder", "checksum list",
 }
 NOT_SHOWN_PREFIXES = ("QTextEdit {",)
 
