@@ -283,9 +283,12 @@ qdBootWriteBootSector(2, "<copy>qd740n_boot_4.img", 740123) -> 0
 qdBootClearRunSector(2) -> 0
 qdBootWriteRunSector(2, "<copy>qd740n_run_5.img", -1) -> 0
 qdBootClearFPGAProgram(2) -> 0
-qdBootWriteFPGAProgram(2, "<copy>qd740n_fpga_6.rbf") -> 0'
+qdBootWriteFPGAProgram(2, "<copy>qd740n_fpga_6.rbf") -> 0
+qdBootCloseDevice(2) -> 0
+library unloaded'
     # The library is handed the flow's private copies of the images, in the
-    # user's temporary folder.
+    # user's temporary folder; the update leaves its boot-loader handle open,
+    # and the library's exit handler closes it as the program ends.
     [ "$(tr -d '\r' <"$site_check/site-update.trace" \
         | sed -E 's#"[A-Za-z]:[^"]*[\\/]qd740n-updater[\\/]+flow-[^"\\/]*[\\/]+firmware[\\/]+#"<copy>#')" \
         = "$expected" ] \
