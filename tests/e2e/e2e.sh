@@ -515,13 +515,8 @@ road_signal_during_question()
         wait_line "$closing"
         app_exited && fail "SIGTERM ended the program while the question was up"
         shot "held-$answer"
-        log "answer the Warning box with $answer"
-        ask answer "$answer"
-        wait_until "$EXIT_TIMEOUT" "the program to end by itself after the answer" app_exited
-        [ "$(cat "$WORK/run$APP_RUN.exit")" = 0 ] \
-            || fail "the program ended with status $(cat "$WORK/run$APP_RUN.exit")"
-        wait "$RUNNER_PID" 2>/dev/null
-        APP_PID=""
+        answer_app "$answer"
+        [ "$APP_STATUS" = 0 ] || fail "the program ended with status $APP_STATUS"
         end_of_watch
         last=$([ "$answer" = Yes ] && echo 'Press Update to continue.' || echo 'Cancelling operation.')
         [ "$(grep -cxF "$closing" "$WORK/log-watch.txt")" = 1 ] \
@@ -599,13 +594,8 @@ road_late_device()
             [ "$(sed -E 's/ for [0-9]+ minutes/ for N minutes/' <<<"$REPLY")" = "$QUESTION" ] \
                 || fail "the question says '$REPLY'"
             shot question
-            log "answer the Warning box with Yes"
-            ask answer Yes
-            wait_until "$EXIT_TIMEOUT" "the program to end on Yes" app_exited
-            [ "$(cat "$WORK/run$APP_RUN.exit")" = 1 ] \
-                || fail "Yes ended the program with status $(cat "$WORK/run$APP_RUN.exit")"
-            wait "$RUNNER_PID" 2>/dev/null
-            APP_PID=""
+            answer_app Yes
+            [ "$APP_STATUS" = 1 ] || fail "Yes ended the program with status $APP_STATUS"
         else
             kill_app TERM
             [ "$APP_STATUS" = 143 ] || fail "SIGTERM ended the late program with status $APP_STATUS"

@@ -612,6 +612,19 @@ kill_app()
     RUNNER_PID=""
 }
 
+# answer_app ANSWER: answers the box that is up with ANSWER and waits for the
+# program to end by itself; the exit status it ended with goes to APP_STATUS.
+answer_app()
+{
+    log "answer the Warning box with $1"
+    ask answer "$1"
+    wait_until "$EXIT_TIMEOUT" "the program to end by itself after the answer $1" app_exited
+    APP_STATUS=$(cat "$WORK/run$APP_RUN.exit")
+    wait "$RUNNER_PID" 2>/dev/null
+    APP_PID=""
+    RUNNER_PID=""
+}
+
 # prepare_app: the program, its device library and firmware/ in a fresh
 # working folder, as they sit in the build's bin/ folder. E2E_PROGRAM names
 # a test build of the program to run in its place.
