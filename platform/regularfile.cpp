@@ -1,8 +1,9 @@
 #include "regularfile.h"
 
 // The rules every platform shares: what is refused, and the words for it.
-RegularFile::RegularFile(const QString &path)
+RegularFile::RegularFile(const QString &path, Writers writers)
     : path(path)
+    , writers(writers)
 { }
 
 RegularFile::~RegularFile()

@@ -15,7 +15,13 @@
 class RegularFile
 {
 public:
-    explicit RegularFile(const QString &path);
+    // Whether others may change the file while it is open. Where the system
+    // lets an open file be locked (Windows), the updater holds writers off
+    // its images while it reads them; a file that another program writes
+    // while this one polls it lets them write.
+    enum class Writers { HeldOff, Allowed };
+
+    explicit RegularFile(const QString &path, Writers writers = Writers::HeldOff);
     ~RegularFile();
     Q_DISABLE_COPY_MOVE(RegularFile)
 
@@ -50,6 +56,7 @@ private:
     void closeNative();
 
     QString path;
+    Writers writers;
     qintptr handle = -1;
     qint64 fileSize = 0;
     qint64 done = 0;

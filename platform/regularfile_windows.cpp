@@ -6,14 +6,18 @@
 
 #include <windows.h>
 
-// Opened for reading with a share mode that lets others read only: while the
-// handle is held, nobody can write, replace or delete the file. A pipe, a
-// console or a device is not a disk file and is refused.
+// Opened for reading with a share mode that, where writers are held off, lets
+// others read only: while the handle is held, nobody can write, replace or
+// delete the file. A pipe, a console or a device is not a disk file and is
+// refused.
 bool RegularFile::openNative()
 {
     const std::wstring name = QDir::toNativeSeparators(path).toStdWString();
-    const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const DWORD share = writers == Writers::HeldOff
+        ? FILE_SHARE_READ
+        : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;

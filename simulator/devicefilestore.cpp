@@ -30,9 +30,11 @@ constexpr qint64 maxDeviceFileSize = qint64(1) * 1024 * 1024;
 // The device file, read through one descriptor: a named pipe or a device is
 // no device file, and is neither waited on nor read without end. False, with
 // `why`, when it cannot be read; `missing` when nothing is at the name.
+// Whoever plays the operator edits the file while the device polls it (a
+// stalled call waits for an unplug), so the read never holds writers off.
 bool readDeviceFile(const QString &path, QByteArray &bytes, QString &why, bool *missing = nullptr)
 {
-    RegularFile file(path);
+    RegularFile file(path, RegularFile::Writers::Allowed);
     if (file.open(maxDeviceFileSize, QStringLiteral("1 MiB")) && file.readAll(bytes))
         return true;
     why = file.problem();
