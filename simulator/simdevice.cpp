@@ -111,15 +111,16 @@ int SimDevice::injected(const char *name) const
     return state.fail.value(QLatin1String(name), 0);
 }
 
-// The device is pulled out halfway through the named call, if the device file
-// asks for that: the region being written is left erased, every handle dies,
-// and the file says it is no longer attached. The unplug happens once; a
-// replugged device does not unplug again.
-bool SimDevice::unplugsDuring(
-    const char *name, double seconds, double *progress, std::optional<SimImage::Region> erasing)
+// The device is lost in the named call, if the device file asks for that:
+// pulled out halfway through it, or silent in it until it is unplugged. The
+// region being written is left erased, every handle dies, and the file says it
+// is no longer attached. The unplug happens once; a replugged device does not
+// unplug again.
+bool SimDevice::unplugsDuring(const char *name, const QString &call, double seconds,
+    double *progress, std::optional<SimImage::Region> erasing)
 {
     if (!state.attached || state.unplugDuring != QLatin1String(name))
-        return false;
+        return stallsUntilUnplugged(name, call, erasing);
     spend(seconds / 2, progress, 0.0, 0.5);
     unplug(erasing);
     return true;
@@ -247,9 +248,7 @@ int SimDevice::openDevice(int *handle)
     reload();
     if (const int status = injected("qdOpenDevice"))
         return done(call, status);
-    if (unplugsDuring("qdOpenDevice", openSeconds, nullptr, std::nullopt))
-        return done(call, qdInitNoDevice);
-    if (stallsUntilUnplugged("qdOpenDevice", call, std::nullopt))
+    if (unplugsDuring("qdOpenDevice", call, openSeconds, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
     if (!state.attached || !regionValid(SimImage::Boot) || inBootLoader())
         return done(call, qdInitNoDevice);
@@ -263,9 +262,7 @@ int SimDevice::getFirmwareVersion(int handle, int *bootVersion, int *runVersion,
     const QString call = QStringLiteral("qdGetFirmwareVersion(%1)").arg(handle);
     if (const int status = injected("qdGetFirmwareVersion"))
         return done(call, status);
-    if (unplugsDuring("qdGetFirmwareVersion", 0.0, nullptr, std::nullopt))
-        return done(call, qdInitNoDevice);
-    if (stallsUntilUnplugged("qdGetFirmwareVersion", call, std::nullopt))
+    if (unplugsDuring("qdGetFirmwareVersion", call, 0.0, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Normal) || !allRegionsValid())
         return done(call, qdInitBadHandle);
@@ -284,9 +281,7 @@ int SimDevice::getDeviceInfo(int handle, int *type, int *serial)
     const QString call = QStringLiteral("qdGetDeviceInfo(%1)").arg(handle);
     if (const int status = injected("qdGetDeviceInfo"))
         return done(call, status);
-    if (unplugsDuring("qdGetDeviceInfo", 0.0, nullptr, std::nullopt))
-        return done(call, qdInitNoDevice);
-    if (stallsUntilUnplugged("qdGetDeviceInfo", call, std::nullopt))
+    if (unplugsDuring("qdGetDeviceInfo", call, 0.0, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Normal))
         return done(call, qdInitBadHandle);
@@ -303,9 +298,7 @@ int SimDevice::closeDevice(int handle)
     const QString call = QStringLiteral("qdCloseDevice(%1)").arg(handle);
     if (const int status = injected("qdCloseDevice"))
         return done(call, status);
-    if (unplugsDuring("qdCloseDevice", 0.0, nullptr, std::nullopt))
-        return done(call, qdInitNoDevice);
-    if (stallsUntilUnplugged("qdCloseDevice", call, std::nullopt))
+    if (unplugsDuring("qdCloseDevice", call, 0.0, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Normal))
         return done(call, qdInitBadHandle);
@@ -320,9 +313,7 @@ int SimDevice::bootOpenDevice(int *handle)
     reload();
     if (const int status = injected("qdBootOpenDevice"))
         return done(call, status);
-    if (unplugsDuring("qdBootOpenDevice", openSeconds, nullptr, std::nullopt))
-        return done(call, qdInitNoDevice);
-    if (stallsUntilUnplugged("qdBootOpenDevice", call, std::nullopt))
+    if (unplugsDuring("qdBootOpenDevice", call, openSeconds, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
     // A unit this process bootstrapped waits in the boot loader it runs from
     // RAM, though its boot region is erased, until it restarts.
@@ -339,9 +330,7 @@ int SimDevice::bootOpenDeviceBySerial(int *handle, int serial)
     reload();
     if (const int status = injected("qdBootOpenDeviceBySerial"))
         return done(call, status);
-    if (unplugsDuring("qdBootOpenDeviceBySerial", openBySerialSeconds, nullptr, std::nullopt))
-        return done(call, qdInitNoDevice);
-    if (stallsUntilUnplugged("qdBootOpenDeviceBySerial", call, std::nullopt))
+    if (unplugsDuring("qdBootOpenDeviceBySerial", call, openBySerialSeconds, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
     if (!state.attached || !regionValid(SimImage::Boot) || serial != bootLoaderSerial())
         return done(call, qdInitNoDevice);
@@ -361,9 +350,7 @@ int SimDevice::openBootstrapDevice(int *handle, const char *path)
     reload();
     if (const int status = injected("qdOpenBootstrapDevice"))
         return done(call, status);
-    if (unplugsDuring("qdOpenBootstrapDevice", bootstrapSeconds, nullptr, std::nullopt))
-        return done(call, qdInitNoDevice);
-    if (stallsUntilUnplugged("qdOpenBootstrapDevice", call, std::nullopt))
+    if (unplugsDuring("qdOpenBootstrapDevice", call, bootstrapSeconds, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
     // Only a device without a boot region comes up as a bare device that
     // can be bootstrapped.
@@ -385,9 +372,7 @@ int SimDevice::bootGetSerial(const char *name, int handle, int *serial)
     const QString call = QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(handle);
     if (const int status = injected(name))
         return done(call, status);
-    if (unplugsDuring(name, 0.0, nullptr, std::nullopt))
-        return done(call, qdInitNoDevice);
-    if (stallsUntilUnplugged(name, call, std::nullopt))
+    if (unplugsDuring(name, call, 0.0, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Boot))
         return done(call, qdInitBadHandle);
@@ -404,9 +389,7 @@ int SimDevice::bootCloseDevice(int handle)
     const QString call = QStringLiteral("qdBootCloseDevice(%1)").arg(handle);
     if (const int status = injected("qdBootCloseDevice"))
         return done(call, status);
-    if (unplugsDuring("qdBootCloseDevice", 0.0, nullptr, std::nullopt))
-        return done(call, qdInitNoDevice);
-    if (stallsUntilUnplugged("qdBootCloseDevice", call, std::nullopt))
+    if (unplugsDuring("qdBootCloseDevice", call, 0.0, nullptr, std::nullopt))
         return done(call, qdInitNoDevice);
     if (!usable(handle, HandleKind::Boot))
         return done(call, qdInitBadHandle);
@@ -434,9 +417,7 @@ int SimDevice::bootClear(const char *name, SimImage::Region region, int handle, 
     if (!usable(handle, HandleKind::Boot))
         return done(call, qdInitBadHandle);
     const double seconds = secondsFor(name);
-    if (unplugsDuring(name, seconds, progress, region))
-        return done(call, qdInitNoDevice);
-    if (stallsUntilUnplugged(name, call, region))
+    if (unplugsDuring(name, call, seconds, progress, region))
         return done(call, qdInitNoDevice);
     spend(seconds, progress);
     state.regions[region].reset();
@@ -465,9 +446,7 @@ int SimDevice::bootWrite(const char *name, SimImage::Region region, int handle, 
         return done(call, status);
     }
     const double seconds = secondsFor(name);
-    if (unplugsDuring(name, seconds, progress, region))
-        return done(call, qdInitNoDevice);
-    if (stallsUntilUnplugged(name, call, region))
+    if (unplugsDuring(name, call, seconds, progress, region))
         return done(call, qdInitNoDevice);
     const SimImage::Check image = path
         ? SimImage::checkFile(QFile::decodeName(path), region)

@@ -53,7 +53,7 @@ private:
     bool usable(int handle, HandleKind kind) const;
     int openHandle(HandleKind kind, int *handle);
     int injected(const char *name) const;
-    bool unplugsDuring(const char *name, double seconds, double *progress,
+    bool unplugsDuring(const char *name, const QString &call, double seconds, double *progress,
         std::optional<SimImage::Region> erasing);
     bool stallsUntilUnplugged(
         const char *name, const QString &call, std::optional<SimImage::Region> erasing);
